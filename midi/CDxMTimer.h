@@ -1,0 +1,36 @@
+// A periodic timer at the platform's finest resolution; its procedure runs on the timer's own
+// thread, one tick at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/timer/TimerServices.h"
+
+namespace kv5 {
+
+class CDxMTimer {
+ public:
+  explicit CDxMTimer(TimerServices& services);
+  ~CDxMTimer();
+  CDxMTimer(const CDxMTimer&) = delete;
+  CDxMTimer& operator=(const CDxMTimer&) = delete;
+
+  // The id of the new periodic event, 0 when none was created. Without a procedure every tick
+  // calls OnTick of this timer.
+  uint32_t Start(uint32_t delayMs, TimerProc procedure, uintptr_t user);
+  // Always 1. Returns only when no tick is running or can still start.
+  int Stop();
+  virtual void OnTick() {}
+
+  uint32_t TimerId() const { return timerId_; }
+
+ private:
+  static void DefaultTimerProc(uint32_t id, uint32_t message, uintptr_t user, uintptr_t r1,
+                               uintptr_t r2);
+
+  TimerServices& services_;
+  uint32_t timerId_ = 0;
+  TimeCaps Caps;
+};
+
+}  // namespace kv5

@@ -1,0 +1,45 @@
+// The connection to one MIDI output device: sends one SysEx message at a time and returns only
+// when the device has finished with the caller's buffer (or the bounded wait for it ran out).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "platform/midi/MidiServices.h"
+
+namespace kv5 {
+
+class MidiOutPort {
+ public:
+  static constexpr int kDeviceNameCapacity = 40;
+  // The longest message (4700 bytes) takes about 1.5 s on a 31250-baud link; a device that has
+  // not finished a buffer after this long never will, and the send fails instead of hanging.
+  static constexpr uint32_t kDefaultCompletionLimitMs = 10000;
+
+  explicit MidiOutPort(MidiOutServices& services,
+                       uint32_t completionLimitMs = kDefaultCompletionLimitMs);
+  ~MidiOutPort();
+  MidiOutPort(const MidiOutPort&) = delete;
+  MidiOutPort& operator=(const MidiOutPort&) = delete;
+
+  int GetDeviceCount();
+  int GetDeviceName(int index, char* name);
+  // 1 when the device is open, 0 on failure; DeviceIndex keeps the index either way.
+  int Open(int deviceIndex);
+  // 1 when a device was closed, 0 when the port was closed already.
+  int Close();
+  // 1 when the message was sent and the device has finished with the buffer, 0 on failure.
+  int SendLong(MidiHeader* header);
+
+  int DeviceIndex() const;
+  bool IsOpen() const;
+
+ private:
+  MidiOutServices& services_;
+  const uint32_t completionLimitMs_;
+  mutable std::mutex SendLock;
+  MidiOutHandle Handle = 0;
+  int deviceIndex_ = 0;
+};
+
+}  // namespace kv5

@@ -1,0 +1,163 @@
+#include "platform/midi/common/SysexInputBuffers.h"
+
+namespace kv5 {
+
+SysexInputBuffers::SysexInputBuffers(MidiInHandle handle, MidiInProc callback, uintptr_t instance)
+    : handle_(handle), callback_(callback), instance_(instance) {
+  delivery_ = std::thread([this] { DeliveryLoop(); });
+}
+
+SysexInputBuffers::~SysexInputBuffers() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  delivery_.join();
+}
+
+MidiResult SysexInputBuffers::PrepareHeader(MidiHeader* header) {
+  if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+  std::lock_guard<std::mutex> hold(lock_);
+  header->dwFlags |= MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::AddBuffer(MidiHeader* header) {
+  if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0)
+    return MMSYSERR_INVALPARAM;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    const uint32_t flags = header->dwFlags;
+    if (!(flags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->dwBytesRecorded = 0;
+    header->dwFlags = (flags & ~MHDR_DONE) | MHDR_INQUEUE;
+    queued_.push_back(header);
+  }
+  changed_.notify_all();
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::Start() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    started_ = true;
+  }
+  changed_.notify_all();
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::Stop() {
+  std::unique_lock<std::mutex> hold(lock_);
+  started_ = false;
+  pending_.clear();
+  WaitUntilNoDelivery(hold);
+  HandBackPartial(hold);
+  inSysex_ = false;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::Reset() {
+  std::unique_lock<std::mutex> hold(lock_);
+  started_ = false;
+  pending_.clear();
+  WaitUntilNoDelivery(hold);
+  HandBackPartial(hold);
+  inSysex_ = false;
+  // A partly filled buffer handed back above may be queued again by the owner; it is empty then
+  // and comes back here with zero bytes, which the owner does not queue again.
+  while (!queued_.empty()) HandBack(hold, MIM_LONGDATA);
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::UnprepareHeader(MidiHeader* header) {
+  if (header == nullptr) return MMSYSERR_INVALPARAM;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+  header->dwFlags &= ~MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult SysexInputBuffers::CanClose() {
+  std::unique_lock<std::mutex> hold(lock_);
+  WaitUntilNoDelivery(hold);
+  return queued_.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
+}
+
+void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!started_ || quit_) return;
+    pending_.insert(pending_.end(), bytes, bytes + count);
+    while (pending_.size() > kPendingLimit) pending_.pop_front();
+  }
+  changed_.notify_all();
+}
+
+void SysexInputBuffers::HandBack(std::unique_lock<std::mutex>& hold, uint32_t message) {
+  MidiHeader* header = queued_.front();
+  queued_.pop_front();
+  header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+  delivering_ = true;
+  hold.unlock();
+  callback_(handle_, message, instance_, reinterpret_cast<uintptr_t>(header), 0);
+  hold.lock();
+  delivering_ = false;
+  changed_.notify_all();
+}
+
+void SysexInputBuffers::HandBackPartial(std::unique_lock<std::mutex>& hold) {
+  if (!queued_.empty() && queued_.front()->dwBytesRecorded > 0) HandBack(hold, MIM_LONGDATA);
+}
+
+void SysexInputBuffers::WaitUntilNoDelivery(std::unique_lock<std::mutex>& hold) {
+  changed_.wait(hold, [this] { return !delivering_; });
+}
+
+void SysexInputBuffers::DeliveryLoop() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    // Work is there when a byte can be consumed: bytes outside a message need no buffer.
+    changed_.wait(hold, [this] {
+      if (quit_) return true;
+      if (!started_ || pending_.empty() || delivering_) return false;
+      const bool needsBuffer = inSysex_ || pending_.front() == kSysexStartByte;
+      return !needsBuffer || !queued_.empty();
+    });
+    if (quit_) return;
+
+    const uint8_t byte = pending_.front();
+    if (byte >= 0xF8) {  // real-time bytes may appear anywhere and are not part of a message
+      pending_.pop_front();
+      continue;
+    }
+    if (!inSysex_) {
+      pending_.pop_front();
+      if (byte != kSysexStartByte) continue;  // outside a message: short messages are not captured
+      inSysex_ = true;
+      MidiHeader* header = queued_.front();
+      header->lpData[header->dwBytesRecorded++] = byte;
+      continue;
+    }
+    MidiHeader* header = queued_.front();
+    if (byte & 0x80 && byte != kSysexEndByte) {
+      // A status byte ends the message before its F7: what was captured comes back as an error.
+      // A new F0 then starts the next message; any other status byte is dropped.
+      inSysex_ = false;
+      if (byte != kSysexStartByte) pending_.pop_front();
+      if (header->dwBytesRecorded > 0) HandBack(hold, MIM_LONGERROR);
+      continue;
+    }
+    pending_.pop_front();
+    header->lpData[header->dwBytesRecorded++] = byte;
+    if (byte == kSysexEndByte) {
+      inSysex_ = false;
+      HandBack(hold, MIM_LONGDATA);
+    } else if (header->dwBytesRecorded == header->dwBufferLength) {
+      HandBack(hold, MIM_LONGDATA);  // the message goes on in the next buffer
+    }
+  }
+}
+
+}  // namespace kv5

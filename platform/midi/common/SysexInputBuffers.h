@@ -1,0 +1,70 @@
+// The input side that every backend other than winmm shares: it takes the bytes a transport
+// received, in any split, and fills the buffers the owner queued, as the multimedia input device
+// does. Bytes are handed over to a delivery thread of its own, so a transport never runs the
+// owner's callback on its own thread and a sender never waits for the receiver.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/midi/MidiServices.h"
+
+namespace kv5 {
+
+class SysexInputBuffers {
+ public:
+  // Bytes received while no buffer is queued wait for one up to this many bytes; beyond it the
+  // oldest are dropped, so a port that stopped queueing buffers cannot exhaust memory.
+  static constexpr size_t kPendingLimit = 4u << 20;
+
+  SysexInputBuffers(MidiInHandle handle, MidiInProc callback, uintptr_t instance);
+  ~SysexInputBuffers();
+  SysexInputBuffers(const SysexInputBuffers&) = delete;
+  SysexInputBuffers& operator=(const SysexInputBuffers&) = delete;
+
+  MidiResult PrepareHeader(MidiHeader* header);
+  MidiResult AddBuffer(MidiHeader* header);
+  MidiResult Start();
+  // Input ends; a partly filled buffer comes back (done, with the bytes so far) through the
+  // callback on the calling thread, and the rest of that message is discarded.
+  MidiResult Stop();
+  // As Stop, then every queued buffer comes back, an empty one with zero bytes.
+  MidiResult Reset();
+  MidiResult UnprepareHeader(MidiHeader* header);
+  // MIDIERR_STILLPLAYING while a buffer is queued.
+  MidiResult CanClose();
+
+  // Bytes from the transport, in arrival order. Bytes outside a SysEx message (short messages,
+  // real-time bytes) are ignored. Non-blocking; bytes received while stopped are discarded.
+  void Feed(const uint8_t* bytes, size_t count);
+
+ private:
+  static constexpr uint8_t kSysexStartByte = 0xF0;
+  static constexpr uint8_t kSysexEndByte = 0xF7;
+
+  void DeliveryLoop();
+  // Hands the front buffer back through the callback with the lock released.
+  void HandBack(std::unique_lock<std::mutex>& hold, uint32_t message);
+  void HandBackPartial(std::unique_lock<std::mutex>& hold);
+  void WaitUntilNoDelivery(std::unique_lock<std::mutex>& hold);
+
+  const MidiInHandle handle_;
+  const MidiInProc callback_;
+  const uintptr_t instance_;
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<MidiHeader*> queued_;
+  std::deque<uint8_t> pending_;
+  bool started_ = false;
+  bool inSysex_ = false;      // a message has begun and not yet ended
+  bool delivering_ = false;   // the delivery thread is inside the callback
+  bool quit_ = false;
+  std::thread delivery_;
+};
+
+}  // namespace kv5

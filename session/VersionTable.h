@@ -1,0 +1,29 @@
+// The stamps a version check shows: the unit's (sanitised) beside the package's images'.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace kv5 {
+
+struct VersionTable {
+  enum Slot {
+    UnitSubmcu = 0,
+    UnitBoot = 1,
+    UnitPreset = 2,
+    UnitSystem = 3,
+    ImageSubmcu = 4,
+    ImageBoot = 5,
+    ImagePreset = 6,
+    ImageSystem = 7,
+  };
+  std::array<std::string, 8> slots;
+};
+
+inline constexpr const char* kVersionReportCaption = "Version Information";
+
+// The report box's text: the SYSTEM line always with both stamps and the arrow; the other lines
+// with the arrow and the image stamp only when that stamp is not empty and differs.
+std::string VersionReport(const VersionTable& table);
+
+}  // namespace kv5

@@ -1,0 +1,107 @@
+// The updater dialog's state, handlers and feedback operations, free of any toolkit: a view
+// (Qt, Win32 or a console) draws it and forwards its events here. It owns the run-time state of
+// the program: the two ports, the timer that runs the reply poller, the exchange state, the busy
+// flag and the version table.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi/CDxMTimer.h"
+#include "midi/MidiInPort.h"
+#include "midi/MidiOutPort.h"
+#include "platform/midi/MidiBackend.h"
+#include "protocol/ExchangeState.h"
+#include "protocol/SessionTiming.h"
+#include "session/SessionHost.h"
+#include "ui/DialogView.h"
+
+namespace kv5 {
+
+class UiCallGate;
+
+class CKv5UpdatorDlg : public SessionHost {
+ public:
+  // instanceIndex is the slot 1..20 of this process. timing is the production table in the
+  // programs; tests pass a faster one. completionLimitMs bounds every send.
+  CKv5UpdatorDlg(DialogView& view, MidiBackend& midi, TimerServices& timer, int instanceIndex,
+                 const SessionTiming& timing = kProductionTiming,
+                 uint32_t completionLimitMs = MidiOutPort::kDefaultCompletionLimitMs);
+  ~CKv5UpdatorDlg() override;
+  CKv5UpdatorDlg(const CKv5UpdatorDlg&) = delete;
+  CKv5UpdatorDlg& operator=(const CKv5UpdatorDlg&) = delete;
+
+  // Handlers, on the user-interface thread.
+  bool OnInitDialog();
+  void OnExecute();
+  void OnVersionCheck();
+  void OnRescanDevice();
+  // The window is being destroyed: ports closed, sessions aborted, the worker joined.
+  void OnDestroy();
+  void OnSysCommand(uint32_t command);
+  int OnVersionCheckDone(int result);
+
+  void FillDeviceLists();
+  // Reopens both ports at the lists' selections: 0 when both are open, -1 after an error box.
+  int OpenSelectedPorts();
+  void EnterBusy();
+
+  // SessionHost: called by the worker (and the poller, for SendSysex).
+  int SendSysex(const uint8_t* bytes, uint32_t length) override;
+  ExchangeState& Exchange() override { return exchange_; }
+  const SessionTiming& Timing() const override { return timing_; }
+  void ShowError(int stringId) override;
+  void LeaveBusy() override;
+  void EnableActions(bool enable) override;
+  void SetStatusLine(const std::string& text) override;
+  void SetStepCounter(const std::string& text) override;
+  void SetProgressRange(int32_t maximum) override;
+  void SetProgressPos(int32_t position) override;
+  VersionTable& Versions() override { return versionTable_; }
+  void CloseOutPort() override;
+  void CloseInPortIfOpen() override;
+  void PostVersionCheckDone(int result) override;
+
+  bool Busy() const { return BusyFlag.load() == 1; }
+  // True while a worker thread has been started and not yet joined.
+  bool WorkerRunning() const;
+  int InstanceIndex() const { return instanceIndex_; }
+
+ private:
+  static void PollerTimerProc(uint32_t id, uint32_t message, uintptr_t user, uintptr_t r1,
+                              uintptr_t r2);
+  void StartWorker(int (*worker)(SessionHost&));
+  void JoinWorker();
+  // Runs call on the user-interface thread and waits for it; once the window is closing it
+  // returns at once without running it, so a worker can never block the window's teardown.
+  void CallOnUiThread(const std::function<void()>& call);
+
+  DialogView& view_;
+  const int instanceIndex_;
+  const SessionTiming timing_;
+
+  // Declaration order is teardown order reversed: the worker is joined and the timer stopped
+  // before the exchange state and the ports go away.
+  MidiInPort inPort_;
+  MidiOutPort outPort_;
+  ExchangeState exchange_;
+  std::atomic<int> BusyFlag{0};
+  VersionTable versionTable_;
+  std::shared_ptr<UiCallGate> uiGate_;
+  std::thread worker_;
+  CDxMTimer timer_;
+};
+
+// The window title and instance lock name of a slot: the product name for slot 1, the name and
+// the slot number in parentheses for slots 2..20.
+std::string InstanceTitle(int instanceIndex);
+
+// The candidate device names a slot preselects, in table order.
+std::vector<std::string> DeviceNameCandidates(int instanceIndex);
+
+}  // namespace kv5
