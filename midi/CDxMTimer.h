@@ -18,7 +18,9 @@ class CDxMTimer {
   // The id of the new periodic event, 0 when none was created. Without a procedure every tick
   // calls OnTick of this timer.
   uint32_t Start(uint32_t delayMs, TimerProc procedure, uintptr_t user);
-  // Always 1. Returns only when no tick is running or can still start.
+  // Always 1. Returns only when no tick is running or can still start (called from inside a
+  // tick: when none can start). A class that overrides OnTick stops the timer in its own
+  // destructor, since ticks must not reach a half-destroyed object.
   int Stop();
   virtual void OnTick() {}
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/midi/MidiServices.h"
 #include "protocol/ReceivedSysexQueue.h"
@@ -23,7 +24,7 @@ class MidiInPort {
 
   int GetDeviceCount();
   // Copies the device's name (at most 31 characters and a zero) into name, which holds
-  // kDeviceNameCapacity bytes. An empty name when the query fails.
+  // kDeviceNameCapacity bytes. An empty name when the query fails. 1 when it succeeded, else 0.
   int GetDeviceName(int index, char* name);
   // 1 when the device at DeviceIndex is open and capturing (or was open already), 0 on failure.
   // A failed Open releases what it acquired.
@@ -41,15 +42,26 @@ class MidiInPort {
   bool IsOpen() const { return isOpen_ != 0; }
 
  private:
-  static void InputProc(MidiInHandle device, uint32_t message, uintptr_t instance,
-                        uintptr_t param1, uintptr_t param2);
+  static void InputProc(MidiInHandle device, uint32_t message, uintptr_t instance, uintptr_t param1,
+                        uintptr_t param2);
+  // Stop (when asked), Reset, Unprepare and Close, each only after the one before succeeded; true
+  // when the device is closed and no longer holds the capture buffer.
+  bool ShutDownDevice(bool stop);
   void ReleaseCapture();
+  // Keeps header and buffer alive when the device could not be shut down and may still hold them.
+  void RetireCapture();
+
+  struct RetiredCapture {
+    std::unique_ptr<MidiHeader> header;
+    std::unique_ptr<uint8_t[]> buffer;
+  };
 
   MidiInServices& services_;
   MidiInHandle Handle = 0;
   std::unique_ptr<MidiHeader> CaptureHeader;
   std::unique_ptr<uint8_t[]> CaptureBuffer;
   int isOpen_ = 0;
+  std::vector<RetiredCapture> retired_;
   ReceivedSysexQueue queue_;
 };
 

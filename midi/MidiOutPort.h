@@ -2,6 +2,7 @@
 // when the device has finished with the caller's buffer (or the bounded wait for it ran out).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -23,6 +24,8 @@ class MidiOutPort {
   MidiOutPort& operator=(const MidiOutPort&) = delete;
 
   int GetDeviceCount();
+  // As the input port's: at most 31 characters and a zero into a field of kDeviceNameCapacity
+  // bytes, empty when the query fails. 1 when it succeeded, else 0.
   int GetDeviceName(int index, char* name);
   // 1 when the device is open, 0 on failure; DeviceIndex keeps the index either way.
   int Open(int deviceIndex);
@@ -35,11 +38,20 @@ class MidiOutPort {
   bool IsOpen() const;
 
  private:
+  int CloseLocked();
+  // Polls the done bit every millisecond, up to the completion limit.
+  bool WaitUntilDone(const MidiHeader& header) const;
+  void SetHandle(MidiOutHandle handle);
+  void SetDeviceIndex(int index);
+
   MidiOutServices& services_;
   const uint32_t completionLimitMs_;
   mutable std::mutex SendLock;
   MidiOutHandle Handle = 0;
   int deviceIndex_ = 0;
+  // Copies for readers on other threads, which must not wait for a send to finish.
+  std::atomic<int> shownIndex_{0};
+  std::atomic<bool> shownOpen_{false};
 };
 
 }  // namespace kv5

@@ -1,5 +1,6 @@
-// Which MIDI system the programs use: the ALSA sequencer when it opens, otherwise JACK when a
-// server is running, otherwise none (empty lists). Nothing here reads the environment.
+// Which MIDI system the programs use: winmm on Windows; elsewhere the ALSA sequencer when it opens,
+// otherwise JACK when a server is running, otherwise none (empty lists). Nothing here reads the
+// environment.
 #pragma once
 
 #include <memory>

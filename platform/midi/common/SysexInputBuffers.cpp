@@ -48,23 +48,31 @@ MidiResult SysexInputBuffers::Start() {
   return MMSYSERR_NOERROR;
 }
 
-MidiResult SysexInputBuffers::Stop() {
-  std::unique_lock<std::mutex> hold(lock_);
+void SysexInputBuffers::StopInput(std::unique_lock<std::mutex>& hold) {
+  // Without this drain a message that had fully arrived could vanish, depending on whether the
+  // delivery thread had got to it before the stop.
+  if (started_) {
+    stopping_ = true;
+    changed_.notify_all();
+    changed_.wait(hold, [this] { return !delivering_ && !CanConsume(); });
+    stopping_ = false;
+  }
   started_ = false;
   pending_.clear();
   WaitUntilNoDelivery(hold);
   HandBackPartial(hold);
   inSysex_ = false;
+}
+
+MidiResult SysexInputBuffers::Stop() {
+  std::unique_lock<std::mutex> hold(lock_);
+  StopInput(hold);
   return MMSYSERR_NOERROR;
 }
 
 MidiResult SysexInputBuffers::Reset() {
   std::unique_lock<std::mutex> hold(lock_);
-  started_ = false;
-  pending_.clear();
-  WaitUntilNoDelivery(hold);
-  HandBackPartial(hold);
-  inSysex_ = false;
+  StopInput(hold);
   // A partly filled buffer handed back above may be queued again by the owner; it is empty then
   // and comes back here with zero bytes, which the owner does not queue again.
   while (!queued_.empty()) HandBack(hold, MIM_LONGDATA);
@@ -88,7 +96,7 @@ MidiResult SysexInputBuffers::CanClose() {
 void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!started_ || quit_) return;
+    if (!started_ || stopping_ || quit_) return;
     pending_.insert(pending_.end(), bytes, bytes + count);
     while (pending_.size() > kPendingLimit) pending_.pop_front();
   }
@@ -115,16 +123,20 @@ void SysexInputBuffers::WaitUntilNoDelivery(std::unique_lock<std::mutex>& hold) 
   changed_.wait(hold, [this] { return !delivering_; });
 }
 
+bool SysexInputBuffers::CanConsume() const {
+  // Bytes outside a message need no buffer; a message's bytes wait for one.
+  if (!started_ || pending_.empty() || delivering_) return false;
+  const bool needsBuffer = inSysex_ || pending_.front() == kSysexStartByte;
+  return !needsBuffer || !queued_.empty();
+}
+
 void SysexInputBuffers::DeliveryLoop() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
-    // Work is there when a byte can be consumed: bytes outside a message need no buffer.
-    changed_.wait(hold, [this] {
-      if (quit_) return true;
-      if (!started_ || pending_.empty() || delivering_) return false;
-      const bool needsBuffer = inSysex_ || pending_.front() == kSysexStartByte;
-      return !needsBuffer || !queued_.empty();
-    });
+    if (!quit_ && !CanConsume()) {
+      changed_.notify_all();  // a Stop may be waiting for the delivery to run dry
+      changed_.wait(hold, [this] { return quit_ || CanConsume(); });
+    }
     if (quit_) return;
 
     const uint8_t byte = pending_.front();

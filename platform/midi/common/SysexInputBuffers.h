@@ -29,8 +29,10 @@ class SysexInputBuffers {
   MidiResult PrepareHeader(MidiHeader* header);
   MidiResult AddBuffer(MidiHeader* header);
   MidiResult Start();
-  // Input ends; a partly filled buffer comes back (done, with the bytes so far) through the
-  // callback on the calling thread, and the rest of that message is discarded.
+  // Input ends. Bytes fed before the call are first delivered as far as queued buffers take them;
+  // then a partly filled buffer comes back (done, with the bytes so far) through the callback on
+  // the calling thread, and the rest of that message is discarded. Stop, Reset, CanClose and the
+  // destructor must not be called from inside the callback (they wait for it to return).
   MidiResult Stop();
   // As Stop, then every queued buffer comes back, an empty one with zero bytes.
   MidiResult Reset();
@@ -47,6 +49,10 @@ class SysexInputBuffers {
   static constexpr uint8_t kSysexEndByte = 0xF7;
 
   void DeliveryLoop();
+  // True when the delivery thread has a byte it can consume now.
+  bool CanConsume() const;
+  // Ends input: new bytes are refused, those already fed are delivered where a buffer takes them.
+  void StopInput(std::unique_lock<std::mutex>& hold);
   // Hands the front buffer back through the callback with the lock released.
   void HandBack(std::unique_lock<std::mutex>& hold, uint32_t message);
   void HandBackPartial(std::unique_lock<std::mutex>& hold);
@@ -61,8 +67,9 @@ class SysexInputBuffers {
   std::deque<MidiHeader*> queued_;
   std::deque<uint8_t> pending_;
   bool started_ = false;
-  bool inSysex_ = false;      // a message has begun and not yet ended
-  bool delivering_ = false;   // the delivery thread is inside the callback
+  bool stopping_ = false;    // Stop or Reset is delivering what was fed before it; Feed refuses
+  bool inSysex_ = false;     // a message has begun and not yet ended
+  bool delivering_ = false;  // the delivery thread is inside the callback
   bool quit_ = false;
   std::thread delivery_;
 };

@@ -1,0 +1,123 @@
+#include "platform/midi/alsa/AlsaMidiIn.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/midi/alsa/AlsaSeqClient.h"
+
+namespace kv5 {
+
+AlsaMidiIn::~AlsaMidiIn() {
+  for (auto& [handle, device] : devices_) Release(*device);
+}
+
+void AlsaMidiIn::Deliver(int port, const uint8_t* bytes, size_t count) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = byPort_.find(port);
+  if (found != byPort_.end()) found->second->buffers->Feed(bytes, count);
+}
+
+std::shared_ptr<AlsaMidiIn::Device> AlsaMidiIn::Find(MidiInHandle handle) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = devices_.find(handle);
+  return found == devices_.end() ? nullptr : found->second;
+}
+
+void AlsaMidiIn::Release(const Device& device) {
+  snd_seq_disconnect_from(seq_, device.port, device.sourceClient, device.sourcePort);
+  snd_seq_delete_simple_port(seq_, device.port);
+}
+
+uint32_t AlsaMidiIn::GetNumDevs() {
+  return static_cast<uint32_t>(ListSeqPorts(seq_, SeqDirection::Readable, ownClient_).size());
+}
+
+MidiResult AlsaMidiIn::GetDevCaps(uint32_t device, MidiDeviceCaps* caps) {
+  if (caps == nullptr) return MMSYSERR_INVALPARAM;
+  const auto names = SeqPortNames(ListSeqPorts(seq_, SeqDirection::Readable, ownClient_));
+  if (device >= names.size()) return MMSYSERR_BADDEVICEID;
+  std::memset(caps->szPname, 0, sizeof caps->szPname);
+  std::memcpy(caps->szPname, names[device].data(), names[device].size());
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult AlsaMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
+                            uintptr_t instance) {
+  if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
+  const auto ports = ListSeqPorts(seq_, SeqDirection::Readable, ownClient_);
+  if (device >= ports.size()) return MMSYSERR_BADDEVICEID;
+
+  auto opened = std::make_shared<Device>();
+  opened->sourceClient = ports[device].client;
+  opened->sourcePort = ports[device].port;
+  MidiInHandle id = 0;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    id = nextHandle_++;
+  }
+  opened->port = CreatePrivatePort(seq_, "MIDI In " + std::to_string(id), OwnPortRole::Receives);
+  if (opened->port < 0) return MMSYSERR_NOMEM;
+  opened->buffers = std::make_unique<SysexInputBuffers>(id, callback, instance);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    devices_[id] = opened;
+    byPort_[opened->port] = opened;
+  }
+  if (snd_seq_connect_from(seq_, opened->port, opened->sourceClient, opened->sourcePort) < 0) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      devices_.erase(id);
+      byPort_.erase(opened->port);
+    }
+    snd_seq_delete_simple_port(seq_, opened->port);
+    return MMSYSERR_ALLOCATED;
+  }
+  *handle = id;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult AlsaMidiIn::Reset(MidiInHandle handle) {
+  auto device = Find(handle);
+  return device ? device->buffers->Reset() : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::PrepareHeader(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->buffers->PrepareHeader(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::AddBuffer(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->buffers->AddBuffer(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::Start(MidiInHandle handle) {
+  auto device = Find(handle);
+  return device ? device->buffers->Start() : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::Stop(MidiInHandle handle) {
+  auto device = Find(handle);
+  return device ? device->buffers->Stop() : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->buffers->UnprepareHeader(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult AlsaMidiIn::Close(MidiInHandle handle) {
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  const MidiResult busy = device->buffers->CanClose();
+  if (busy != MMSYSERR_NOERROR) return busy;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    devices_.erase(handle);
+    byPort_.erase(device->port);
+  }
+  Release(*device);
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace kv5

@@ -1,0 +1,58 @@
+// The input services on the sequencer: each open device is a private port of our client,
+// subscribed to the chosen port, whose bytes fill the buffers the owner queued.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/midi/MidiServices.h"
+#include "platform/midi/common/SysexInputBuffers.h"
+
+namespace kv5 {
+
+class AlsaMidiIn : public MidiInServices {
+ public:
+  AlsaMidiIn(snd_seq_t* seq, int ownClient) : seq_(seq), ownClient_(ownClient) {}
+  // Releases devices still open; the reader must have stopped.
+  ~AlsaMidiIn() override;
+  AlsaMidiIn(const AlsaMidiIn&) = delete;
+  AlsaMidiIn& operator=(const AlsaMidiIn&) = delete;
+
+  // Bytes the client's reader received on one of our ports; called on the reader's thread.
+  void Deliver(int port, const uint8_t* bytes, size_t count);
+
+  uint32_t GetNumDevs() override;
+  MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
+  MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
+                  uintptr_t instance) override;
+  MidiResult Reset(MidiInHandle handle) override;
+  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult Start(MidiInHandle handle) override;
+  MidiResult Stop(MidiInHandle handle) override;
+  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult Close(MidiInHandle handle) override;
+
+ private:
+  struct Device {
+    int port = -1;  // ours
+    int sourceClient = 0;
+    int sourcePort = 0;
+    std::unique_ptr<SysexInputBuffers> buffers;
+  };
+
+  std::shared_ptr<Device> Find(MidiInHandle handle);
+  void Release(const Device& device);
+
+  snd_seq_t* const seq_;
+  const int ownClient_;
+  std::mutex lock_;  // guards the maps; held while the reader feeds a device
+  std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
+  std::map<int, std::shared_ptr<Device>> byPort_;
+  MidiInHandle nextHandle_ = 1;
+};
+
+}  // namespace kv5

@@ -1,0 +1,54 @@
+// The output services on the sequencer: each open device is a private port of our client,
+// connected to the chosen port, with a sending thread of its own.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/midi/MidiServices.h"
+#include "platform/midi/alsa/AlsaOutputDevice.h"
+#include "platform/midi/alsa/AlsaSeqSender.h"
+
+namespace kv5 {
+
+class AlsaMidiOut : public MidiOutServices {
+ public:
+  AlsaMidiOut(snd_seq_t* seq, int ownClient, SeqSender& sender)
+      : seq_(seq), ownClient_(ownClient), sender_(sender) {}
+  ~AlsaMidiOut() override;
+  AlsaMidiOut(const AlsaMidiOut&) = delete;
+  AlsaMidiOut& operator=(const AlsaMidiOut&) = delete;
+
+  uint32_t GetNumDevs() override;
+  MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
+  // MIDI_MAPPER opens the first device of the list.
+  MidiResult Open(MidiOutHandle* handle, uint32_t device) override;
+  MidiResult Close(MidiOutHandle handle) override;
+  MidiResult PrepareHeader(MidiOutHandle handle, MidiHeader* header) override;
+  MidiResult LongMsg(MidiOutHandle handle, MidiHeader* header) override;
+  MidiResult Reset(MidiOutHandle handle) override;
+  MidiResult UnprepareHeader(MidiOutHandle handle, MidiHeader* header) override;
+
+ private:
+  struct Device {
+    int port = -1;  // ours
+    int destClient = 0;
+    int destPort = 0;
+    std::unique_ptr<AlsaOutputDevice> sending;
+  };
+
+  std::shared_ptr<Device> Find(MidiOutHandle handle);
+  void Release(Device& device);
+
+  snd_seq_t* const seq_;
+  const int ownClient_;
+  SeqSender& sender_;
+  std::mutex lock_;  // guards the map
+  std::map<MidiOutHandle, std::shared_ptr<Device>> devices_;
+  MidiOutHandle nextHandle_ = 1;
+};
+
+}  // namespace kv5

@@ -1,0 +1,46 @@
+// A sequencer client of our own, set up to receive large SysEx, and the port lists other clients
+// offer.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/midi/alsa/AlsaDeviceNames.h"
+
+namespace kv5 {
+
+struct SeqClientCloser {
+  void operator()(snd_seq_t* seq) const { snd_seq_close(seq); }
+};
+using SeqClient = std::unique_ptr<snd_seq_t, SeqClientCloser>;
+
+// Opens a non-blocking duplex client of this name; nullptr with a reason in *error.
+SeqClient OpenSeqClient(const std::string& name, std::string* error);
+
+// Which ports of other clients a list shows: Readable ones feed our input, Writable ones take
+// our output.
+enum class SeqDirection { Readable, Writable };
+
+struct SeqPortInfo {
+  int client = 0;
+  int port = 0;
+  bool hardware = false;  // a kernel MIDI device with a line behind it
+  SeqPortLabel label;
+};
+
+// The subscribable MIDI ports of every client but ownClient and the system client, ordered by
+// client and port number.
+std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, int ownClient);
+
+// The list's names for those ports (see DeviceListNames).
+std::vector<std::string> SeqPortNames(const std::vector<SeqPortInfo>& ports);
+
+// A port of our own client for one open device; no one else may subscribe to it. A negative
+// result is the library's error code.
+enum class OwnPortRole { Receives, Sends };
+int CreatePrivatePort(snd_seq_t* seq, const std::string& name, OwnPortRole role);
+
+}  // namespace kv5

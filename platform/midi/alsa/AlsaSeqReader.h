@@ -1,0 +1,38 @@
+// The input thread of a sequencer client: reads every event that reaches the client's ports and
+// hands its MIDI bytes on, tagged with the port that received it.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+namespace kv5 {
+
+class SeqReader {
+ public:
+  // Runs on the reader's thread; must not block.
+  using Sink = std::function<void(int port, const uint8_t* bytes, size_t count)>;
+
+  SeqReader(snd_seq_t* seq, Sink sink);
+  // Stops and joins the thread; no sink call runs after it returns.
+  ~SeqReader();
+  SeqReader(const SeqReader&) = delete;
+  SeqReader& operator=(const SeqReader&) = delete;
+
+  // False when the thread could not be set up.
+  bool Running() const { return thread_.joinable(); }
+
+ private:
+  void Loop();
+  void ReadAvailable(snd_midi_event_t* decoder);
+
+  snd_seq_t* const seq_;
+  const Sink sink_;
+  int wakeFd_ = -1;
+  std::thread thread_;
+};
+
+}  // namespace kv5

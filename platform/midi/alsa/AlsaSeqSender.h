@@ -1,0 +1,50 @@
+// Sends a message from a port of our own client to its subscribers. The kernel copies an event
+// into each receiver's input pool at once, or drops it (and the receiver's unread events with it)
+// when the pool has no room: there is no flow control, so the sender keeps receivers' pools small.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "platform/midi/alsa/WirePacer.h"
+
+namespace kv5 {
+
+class SeqSender {
+ public:
+  // Up to this size a message goes as one event, the fewest pool cells (one plus one per 28
+  // bytes): a receiver with the library's default pool of 200 cells holds it whole.
+  static constexpr size_t kLargestWholeEvent = 5000;
+  // Larger ones go in pieces of this size, as the sequencer itself hands on raw port SysEx.
+  static constexpr size_t kPieceBytes = 256;
+  // A receiver whose pool stays full for this long is not reading; the message is given up.
+  static constexpr int kStallLimitMs = 2000;
+
+  enum class Outcome { Sent, Cancelled, Failed };
+
+  explicit SeqSender(snd_seq_t* seq) : seq_(seq) {}
+
+  // Sends the bytes from port: towards a hardware line (pacer not null) in paced pieces,
+  // otherwise whole or in pieces by size. A message that finds no room is tried again until the
+  // stall limit; a failed try costs the receiver its unread events, so none is provoked on
+  // purpose. cancelled is asked between tries.
+  Outcome Send(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
+               const std::function<bool()>& cancelled);
+
+ private:
+  // One event, retried while the receivers' pools are full: 0, or the error that ended it.
+  int SendEvent(int port, const uint8_t* bytes, size_t count,
+                const std::function<bool()>& cancelled);
+  Outcome SendPieces(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
+                     const std::function<bool()>& cancelled);
+  int WriteEvent(int port, const uint8_t* bytes, size_t count);
+
+  snd_seq_t* const seq_;
+  std::mutex outputLock_;  // the library's direct output keeps one scratch buffer per client
+};
+
+}  // namespace kv5

@@ -1,0 +1,185 @@
+#!/bin/bash
+# run-in-vm.sh [--cache DIR] [--timeout SECONDS] [--memory MB] [--env NAME=VALUE]... [--keep]
+#              SCRIPT [FILE...]
+#
+# Runs SCRIPT as root in a throw-away machine whose kernel has the ALSA sequencer: a Debian
+# bookworm kernel booted under qemu (software emulation, no KVM needed) from an initramfs that
+# holds busybox, the sequencer modules (snd-seq-dummy gives "Midi Through", snd-virmidi a raw MIDI
+# port bridged to the sequencer), SCRIPT and every FILE in /test, and the shared libraries the
+# programs among them need, taken from this machine. SCRIPT runs under busybox sh in /test, with
+# /test first on PATH and each --env variable exported (and the caller's *SAN_OPTIONS).
+#
+# The kernel and busybox packages are fetched once with apt and kept in the cache folder
+# (default ./alsa-vm-cache), of which only the kernel image and its sound modules stay (~110 MB).
+#
+# Exit status: SCRIPT's; 77 when qemu cannot run on this machine (a test runner skips then);
+# 124 when the guest ran out of time; 125 when it gave no result (it did not boot); 1 when the
+# guest could not be prepared.
+set -euo pipefail
+
+CACHE=$PWD/alsa-vm-cache
+TIMEOUT=600
+MEMORY=1024
+KEEP=
+ENVS=()
+MODULES="snd-seq-dummy snd-virmidi"
+while [ $# -gt 0 ]; do
+  case $1 in
+    --cache) CACHE=$2; shift 2 ;;
+    --timeout) TIMEOUT=$2; shift 2 ;;
+    --memory) MEMORY=$2; shift 2 ;;
+    --env)
+      case $2 in
+        *\'* | =*) echo "run-in-vm: --env NAME=VALUE, without quotes" >&2; exit 2 ;;
+        *=*) ENVS+=("$2") ;;
+        *) echo "run-in-vm: --env NAME=VALUE" >&2; exit 2 ;;
+      esac
+      shift 2 ;;
+    --keep) KEEP=1; shift ;;
+    --) shift; break ;;
+    -*) echo "run-in-vm: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 1 ] || { sed -n '2,20s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+SCRIPT=$(readlink -f "$1"); shift
+[ -f "$SCRIPT" ] || { echo "run-in-vm: no script $SCRIPT" >&2; exit 2; }
+[ "$TIMEOUT" -ge 60 ] || TIMEOUT=60
+
+T0=$(date +%s%N)
+say() {
+  local tenths=$((($(date +%s%N) - T0) / 100000000))
+  printf '[run-in-vm %3d.%ds] %s\n' $((tenths / 10)) $((tenths % 10)) "$*" >&2
+}
+fail() { say "$*"; exit 1; }
+
+# 1. qemu on this machine; without it the test cannot run here at all.
+if ! command -v qemu-system-x86_64 >/dev/null || ! qemu-system-x86_64 -version >/dev/null 2>&1; then
+  echo "run-in-vm: qemu-system-x86_64 cannot run here (package qemu-system-x86); skipped" >&2
+  exit 77
+fi
+
+# 2. Kernel and busybox, extracted (not installed) into the cache; one preparer at a time.
+mkdir -p "$CACHE/apt/partial"
+CACHE=$(readlink -f "$CACHE")
+G=$CACHE/guest
+APT=(-q -o Dir::Cache::archives="$CACHE/apt" -o APT::Sandbox::User=root)
+exec 9>"$CACHE/lock"
+flock 9
+if [ ! -f "$G/ready" ]; then
+  say "fetching the kernel and busybox into $CACHE"
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+      awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+  }
+  download() {
+    KPKG=$(kernel_package)
+    [ -n "$KPKG" ] &&
+      (cd "$CACHE/apt" && apt-get "${APT[@]}" download "$KPKG" busybox-static >/dev/null)
+  }
+  # Package lists that are missing or older than the mirror are renewed once (as root).
+  if ! download && [ "$(id -u)" = 0 ]; then
+    apt-get "${APT[@]}" update >/dev/null || true
+    download || true
+  fi
+  ls "$CACHE/apt/${KPKG:-none}"_*.deb "$CACHE/apt"/busybox-static_*.deb >/dev/null 2>&1 ||
+    fail "cannot download linux-image-amd64 and busybox-static with apt (apt-get update as root)"
+  rm -rf "$G"
+  mkdir -p "$G"
+  # Only the kernel image, the sound modules and the module indexes: ~10 MB of the 400 MB.
+  dpkg-deb --fsys-tarfile "$CACHE/apt/${KPKG}"_*.deb |
+    tar -x -C "$G" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/sound/*' \
+      './lib/modules/*/modules.*'
+  dpkg-deb --fsys-tarfile "$CACHE/apt"/busybox-static_*.deb | tar -x -C "$G" ./bin/busybox
+  KV=$(ls "$G/lib/modules")
+  echo "$KV" >"$G/kver"
+  find "$G/lib/modules" -name '*.ko.xz' -exec xz -d {} +
+  "$G/bin/busybox" depmod -b "$G" "$KV"
+  # Emulated, the kernel takes ~12 s to decompress itself; the plain image boots at once (PVH).
+  for unpack in "xz -dc:\xFD7zXZ\x00" "zstd -dc:\x28\xB5\x2F\xFD" "gzip -dc:\x1F\x8B\x08"; do
+    at=$(LC_ALL=C grep -obUaP "${unpack#*:}" "$G/boot/vmlinuz-$KV" | head -1 | cut -d: -f1)
+    [ -n "$at" ] || continue
+    tail -c +$((at + 1)) "$G/boot/vmlinuz-$KV" | ${unpack%%:*} 2>/dev/null >"$G/boot/vmlinux" || true
+    [ "$(head -c 4 "$G/boot/vmlinux" | tail -c 3)" = ELF ] && break
+    rm -f "$G/boot/vmlinux"
+  done
+  rm -f "$CACHE/apt/${KPKG}"_*.deb
+  touch "$G/ready"
+fi
+flock -u 9
+KV=$(cat "$G/kver")
+BB=$G/bin/busybox
+KERNEL=$G/boot/vmlinux
+[ -f "$KERNEL" ] || KERNEL=$G/boot/vmlinuz-$KV
+
+# 3. The initramfs: busybox, the modules asked for and what they need, the files, their libraries.
+W=$(mktemp -d "${TMPDIR:-/tmp}/run-in-vm.XXXXXX")
+if [ -n "$KEEP" ]; then say "keeping $W"; else trap 'rm -rf "$W"' EXIT; fi
+R=$W/root
+mkdir -p "$R"/{bin,sbin,proc,sys,dev,tmp,etc,test,lib/modules/"$KV",usr/share/alsa}
+cp "$BB" "$R/bin/busybox"
+for f in $(awk -v want="$MODULES" '
+    BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) { x = w[i]; gsub(/_/, "-", x); W[x] = 1 } }
+    { f = $1; sub(/:$/, "", f); b = f; sub(/.*\//, "", b); sub(/\.ko.*$/, "", b); gsub(/_/, "-", b)
+      if (b in W) for (i = 1; i <= NF; i++) { x = $i; sub(/:$/, "", x); print x } }' \
+    "$G/lib/modules/$KV/modules.dep" | sort -u); do
+  mkdir -p "$R/lib/modules/$KV/$(dirname "$f")"
+  cp "$G/lib/modules/$KV/$f" "$R/lib/modules/$KV/$f"
+done
+cp "$G/lib/modules/$KV"/modules.{order,builtin,builtin.modinfo} "$R/lib/modules/$KV/"
+"$BB" depmod -b "$R" "$KV"
+# alsa-lib finds the sequencer through its configuration.
+cp -a /usr/share/alsa/alsa.conf /usr/share/alsa/alsa.conf.d "$R/usr/share/alsa/" 2>/dev/null || true
+cp "$SCRIPT" "$R/test/"
+for file in "$@"; do
+  [ -f "$file" ] || fail "no file $file"
+  cp -L "$file" "$R/test/"
+  if [ "$(head -c 4 "$file" | tr -d '\0' | tail -c 3)" = ELF ]; then
+    for lib in $(ldd "$file" 2>/dev/null | awk '/=> \// { print $3 } /^\t\/[^ ]+ \(/ { print $1 }'); do
+      [ -e "$R$lib" ] || { mkdir -p "$R$(dirname "$lib")"; cp -L "$lib" "$R$lib"; }
+    done
+  fi
+done
+[ -e "$R/lib64" ] || ln -s lib "$R/lib64"
+{
+  echo '#!/bin/busybox sh'
+  echo '/bin/busybox --install -s /bin; ln -s /bin/modprobe /sbin/modprobe'
+  echo 'mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev'
+  echo 'exec </dev/console >/dev/console 2>&1'
+  echo "(sleep $((TIMEOUT - 20)); echo '@@RUN-IN-VM-EXIT=124@@ guest watchdog'; poweroff -f) &"
+  for m in $MODULES; do
+    case $m in
+      snd-virmidi) echo "modprobe $m midi_devs=1 || echo 'modprobe $m failed'" ;;
+      *) echo "modprobe $m || echo 'modprobe $m failed'" ;;
+    esac
+  done
+  echo 'export PATH=/test:/bin:/sbin HOME=/tmp TMPDIR=/tmp'
+  # Sanitizer settings of the caller (a test preset's) hold in the guest as well.
+  for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+    [ -z "${!v:-}" ] || case ${!v} in *\'*) ;; *) printf "export %s='%s'\n" "$v" "${!v}" ;; esac
+  done
+  for e in "${ENVS[@]+"${ENVS[@]}"}"; do printf "export %s='%s'\n" "${e%%=*}" "${e#*=}"; done
+  echo 'echo "guest: up after $(cut -d" " -f1 /proc/uptime)s; /dev/snd: $(ls /dev/snd | tr "\n" " ")"'
+  echo "cd /test; sh /test/$(basename "$SCRIPT"); rc=\$?"
+  echo 'echo "@@RUN-IN-VM-EXIT=$rc@@ after $(cut -d" " -f1 /proc/uptime)s"'
+  echo 'poweroff -f'
+} >"$R/init"
+chmod +x "$R/init"
+(cd "$R" && find . | "$BB" cpio -o -H newc -R 0:0 2>/dev/null) >"$W/initrd.cpio"
+say "initramfs $(du -k "$W/initrd.cpio" | cut -f1) KiB; booting $KV under qemu (TCG)"
+
+# 4. Boot; the serial console goes to stdout and the log, the exit status comes from its marker.
+set +e
+timeout "$TIMEOUT" qemu-system-x86_64 -accel tcg -cpu max -m "$MEMORY" -smp 2 -display none \
+  -monitor none -serial stdio -no-reboot -kernel "$KERNEL" -initrd "$W/initrd.cpio" \
+  -append "console=ttyS0 panic=-1 quiet loglevel=3 mitigations=off" \
+  </dev/null 2>&1 | tee "$W/console.log"
+QEMU=${PIPESTATUS[0]}
+set -e
+RC=$(sed -n 's/.*@@RUN-IN-VM-EXIT=\([0-9]*\)@@.*/\1/p' "$W/console.log" | tail -1)
+if [ -z "$RC" ]; then
+  if [ "$QEMU" = 124 ]; then RC=124; else RC=125; fi
+  say "the guest gave no result (qemu exit status $QEMU)"
+fi
+say "guest finished: exit status $RC"
+exit "$RC"
