@@ -1,0 +1,109 @@
+#include <chrono>
+
+#include "platform/midi/jack/JackMidiServices.h"
+
+namespace kv5 {
+
+JackMidiOut::JackMidiOut(JackClient& client, const JackMidiConfig& config)
+    : client_(client), config_(config), list_(client, /*theirOutputs=*/false) {}
+
+JackMidiOut::~JackMidiOut() {
+  std::map<MidiOutHandle, std::unique_ptr<Device>> left;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    left.swap(open_);
+  }
+}
+
+JackMidiOut::Device* JackMidiOut::Find(MidiOutHandle handle) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const auto found = open_.find(handle);
+  return found == open_.end() ? nullptr : found->second.get();
+}
+
+MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
+  if (handle == nullptr) return MMSYSERR_INVALPARAM;
+  const std::string theirs = list_.Port(device);
+  if (theirs.empty()) return MMSYSERR_BADDEVICEID;
+  jack_port_t* ours = client_.RegisterMidiPort("midi_out", /*input=*/false);
+  if (ours == nullptr) return MMSYSERR_ERROR;
+
+  auto opened = std::make_unique<Device>();
+  opened->port = std::make_unique<JackPort>(client_, ours);
+  opened->stream = std::make_unique<JackOutputStream>(client_, ours, config_.cycleByteLimit);
+  if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
+  // A message written before the connection is in place would be lost.
+  if (!client_.ConnectAndWait(opened->port->Name(), theirs, ours, theirs,
+                              std::chrono::milliseconds(config_.connectTimeoutMs))) {
+    return MMSYSERR_ERROR;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  const MidiOutHandle id = nextHandle_++;
+  open_[id] = std::move(opened);
+  *handle = id;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult JackMidiOut::Close(MidiOutHandle handle) {
+  std::unique_ptr<Device> closing;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = open_.find(handle);
+    if (found == open_.end()) return MMSYSERR_INVALHANDLE;
+    closing = std::move(found->second);
+    open_.erase(found);
+  }
+  // A send may still be between queueing and returning; let it finish first.
+  std::lock_guard<std::mutex> sending(closing->sending);
+  closing->stream.reset();  // gives back what is still queued, done
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult JackMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
+  if (Find(handle) == nullptr) return MMSYSERR_INVALHANDLE;
+  if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
+    return MMSYSERR_INVALPARAM;
+  }
+  header->dwFlags |= MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
+  Device* device = Find(handle);
+  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
+    return MMSYSERR_INVALPARAM;
+  }
+  const uint32_t flags = header->dwFlags;
+  if (!(flags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+  if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) return MIDIERR_STILLPLAYING;
+  if (client_.ServerGone()) return MMSYSERR_ERROR;
+
+  std::lock_guard<std::mutex> sending(device->sending);
+  // In the queue from here on; the process callback clears INQUEUE and sets DONE together.
+  header->dwFlags = (flags & ~MHDR_DONE) | MHDR_INQUEUE;
+  if (!device->stream->Queue(header->lpData, header->dwBufferLength, &header->dwFlags)) {
+    header->dwFlags = flags & ~MHDR_INQUEUE;
+    return MIDIERR_NOTREADY;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
+  Device* device = Find(handle);
+  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  std::lock_guard<std::mutex> sending(device->sending);
+  device->stream->Cancel();
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult JackMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
+  if (Find(handle) == nullptr) return MMSYSERR_INVALHANDLE;
+  if (header == nullptr) return MMSYSERR_INVALPARAM;
+  const uint32_t flags = header->dwFlags;
+  if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) return MIDIERR_STILLPLAYING;
+  header->dwFlags = flags & ~MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace kv5
