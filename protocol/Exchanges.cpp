@@ -1,0 +1,60 @@
+#include "protocol/Exchanges.h"
+
+#include <algorithm>
+
+#include "firmware/FirmwarePackage.h"
+#include "protocol/ProtocolMessages.h"
+
+namespace kv5 {
+
+IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender,
+                             const SessionTiming& timing) {
+  // Once the window is going away nothing more is sent.
+  if (state.Aborted()) return IdentifyOutcome::Aborted;
+  {
+    // A stray reply must not identify this unit by the code an earlier unit reported.
+    std::lock_guard<std::mutex> hold(state.RecordLock);
+    state.ReportedDeviceCode = DeviceCodeBytes{};
+  }
+  uint8_t request[kIdentityRequestLength];
+  const int length = IdentityRequest(request);
+  if (sender.SendSysex(request, static_cast<uint32_t>(length)) != 0) {
+    return IdentifyOutcome::SendFailed;
+  }
+  if (!state.WaitReply(timing.IdentifyWaitMs)) return IdentifyOutcome::TimedOut;
+
+  DeviceCodeBytes reported;
+  {
+    std::lock_guard<std::mutex> hold(state.RecordLock);
+    if (state.ReplyStatus == kReplyAborted) return IdentifyOutcome::Aborted;
+    if (state.ReplyStatus != kReplySuccess) return IdentifyOutcome::Refused;
+    reported = state.ReportedDeviceCode;
+  }
+  // Every vendor message from here on carries this code's first byte, accepted or not.
+  state.SetDeviceCode(reported);
+  const bool accepted = std::find(AcceptedDeviceCodes.begin(), AcceptedDeviceCodes.end(),
+                                  reported) != AcceptedDeviceCodes.end();
+  return accepted ? IdentifyOutcome::Identified : IdentifyOutcome::NotAccepted;
+}
+
+int ReadDeviceMemory(ExchangeState& state, SysexSender& sender, const SessionTiming& timing,
+                     uint32_t address, uint32_t length, uint8_t* destination) {
+  if (state.Aborted()) return -1;
+  uint8_t request[kMemoryReadRequestLength];
+  const int requestLength = MemoryReadRequest(request, state.ModelByte(), address, length);
+  {
+    std::lock_guard<std::mutex> hold(state.RecordLock);
+    state.ReadTotal = 0;
+  }
+  // A request that could not be sent ends as a timeout.
+  sender.SendSysex(request, static_cast<uint32_t>(requestLength));
+  if (!state.WaitReply(timing.MemoryReadWaitMs)) return -1;
+
+  std::lock_guard<std::mutex> hold(state.RecordLock);
+  if (state.ReplyStatus != kReplySuccess) return -1;
+  // Every caller reads a 4-byte stamp.
+  std::copy_n(state.ReadBackBuffer.get(), 4, destination);
+  return 0;
+}
+
+}  // namespace kv5

@@ -1,0 +1,120 @@
+// Both sessions end to end: the real ports over in-process loopback MIDI, the reply poller on the
+// system's 1 ms timer, and the virtual unit on the far side.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PortsHost.h"
+#include "platform/midi/loopback/LoopbackMidi.h"
+#include "session/UpdateWorker.h"
+#include "session/VersionCheckWorker.h"
+#include "unit/VirtualUnit.h"
+
+namespace kv5 {
+namespace {
+
+using namespace std::chrono_literals;
+using Events = std::vector<std::string>;
+
+// Waits that only a lost message would run out; short pauses.
+SessionTiming LoopbackTiming() {
+  SessionTiming timing;
+  timing.IdentifyWaitMs = timing.EnterUpdateModeWaitMs = 5000;
+  timing.MemoryReadWaitMs = timing.EraseWaitMs = timing.FinishWaitMs = 5000;
+  timing.WriteWaitMs = 5000;
+  timing.EnterUpdatePauseMs = 5;
+  timing.ResendPauseMs = 5;
+  return timing;
+}
+
+// Declared in teardown order reversed: the host (its timer first) goes before the unit, and the
+// unit before the loopback devices it talks through.
+struct LoopbackRig {
+  explicit LoopbackRig(UnitConfig config)
+      : unit(midi.AddDevice("TELVOR Q9"), std::move(config)),
+        timer(MakeSystemTimerServices()),
+        host(state, LoopbackTiming(), midi, *timer) {}
+
+  LoopbackMidi midi;
+  VirtualUnit unit;
+  ExchangeState state;
+  std::unique_ptr<TimerServices> timer;
+  test::PortsHost host;
+};
+
+UnitConfig StartingFrom(InitialFlash flash) {
+  UnitConfig config;
+  config.initialFlash = flash;
+  return config;
+}
+
+TEST(SessionsOverLoopback, UpdateWritesThePackage) {
+  const std::pair<InitialFlash, uint32_t> starts[] = {
+      {InitialFlash::Factory, 368},        // BOOT stamp erased: BOOT is written
+      {InitialFlash::OlderFirmware, 293},  // BOOT stamp equal: BOOT is skipped
+      {InitialFlash::Package, 293}};
+  for (const auto& [flash, writes] : starts) {
+    SCOPED_TRACE(std::string(InitialFlashName(flash)));
+    LoopbackRig rig(StartingFrom(flash));
+    ASSERT_TRUE(rig.unit.Start());
+    ASSERT_TRUE(rig.host.Open(0, 0));
+    EXPECT_EQ(UpdateWorker(rig.host), 0);
+    const Events events = rig.host.Events();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(Events(events.end() - 3, events.end()),
+              (Events{"status:Version update completed.", "leave", "actions:0"}));
+    ASSERT_TRUE(rig.unit.WaitIdle(5s));
+    EXPECT_EQ(rig.unit.Count(MessageKind::FlashWrite), writes);
+    EXPECT_EQ(rig.unit.Count(MessageKind::FinishUpdate), 1u);
+    const PackageVerification verification = rig.unit.VerifyPackage();
+    EXPECT_TRUE(verification.ok) << verification.message;
+    EXPECT_FALSE(rig.unit.UpdateEntered());
+  }
+}
+
+TEST(SessionsOverLoopback, UpdateAnswersTheUnitsOwnRequests) {
+  UnitConfig config = StartingFrom(InitialFlash::Factory);
+  config.ownRequests = {{UnitRequest::Vendor(0x01), MessageKind::FlashWrite, 3, false},
+                        {UnitRequest::Identity(), MessageKind::FlashErase, 2, true},
+                        {UnitRequest::Vendor(0x05), MessageKind::FlashWrite, 100, true}};
+  LoopbackRig rig(config);
+  ASSERT_TRUE(rig.unit.Start());
+  ASSERT_TRUE(rig.host.Open(0, 0));
+  EXPECT_EQ(UpdateWorker(rig.host), 0);
+  EXPECT_EQ(rig.host.Events().back(), "actions:0");
+  ASSERT_TRUE(rig.unit.WaitForHostAnswers(3, 5s));
+  EXPECT_TRUE(rig.unit.VerifyPackage().ok);
+}
+
+TEST(SessionsOverLoopback, VersionCheckReportsTheOlderFirmware) {
+  LoopbackRig rig(StartingFrom(InitialFlash::OlderFirmware));
+  ASSERT_TRUE(rig.unit.Start());
+  ASSERT_TRUE(rig.host.Open(0, 0));
+  EXPECT_EQ(VersionCheckWorker(rig.host), 0);
+  EXPECT_EQ(rig.host.Events().back(), "done:0");
+  EXPECT_FALSE(rig.host.InOpen());
+  EXPECT_FALSE(rig.host.OutOpen());
+  EXPECT_EQ(VersionReport(rig.host.Table()),
+            "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01");
+}
+
+TEST(SessionsOverLoopback, UpdateOfAUnitNotInUpdateMode) {
+  UnitConfig config = StartingFrom(InitialFlash::OlderFirmware);
+  config.updateMode = false;
+  LoopbackRig rig(config);
+  ASSERT_TRUE(rig.unit.Start());
+  ASSERT_TRUE(rig.host.Open(0, 0));
+  EXPECT_EQ(UpdateWorker(rig.host), 0);
+  const Events events = rig.host.Events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(Events(events.end() - 2, events.end()),
+            (Events{"error:Please use the firmware update mode.", "leave"}));
+  ASSERT_TRUE(rig.unit.WaitIdle(5s));
+  EXPECT_EQ(rig.unit.Count(MessageKind::FlashErase), 0u);
+}
+
+}  // namespace
+}  // namespace kv5
