@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "midi/CDxMTimer.h"
 #include "midi/MidiInPort.h"
@@ -20,6 +19,7 @@
 #include "protocol/SessionTiming.h"
 #include "session/SessionHost.h"
 #include "ui/DialogView.h"
+#include "ui/InstanceNames.h"
 
 namespace kv5 {
 
@@ -96,12 +96,5 @@ class CKv5UpdatorDlg : public SessionHost {
   std::thread worker_;
   CDxMTimer timer_;
 };
-
-// The window title and instance lock name of a slot: the product name for slot 1, the name and
-// the slot number in parentheses for slots 2..20.
-std::string InstanceTitle(int instanceIndex);
-
-// The candidate device names a slot preselects, in table order.
-std::vector<std::string> DeviceNameCandidates(int instanceIndex);
 
 }  // namespace kv5
