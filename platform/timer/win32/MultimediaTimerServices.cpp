@@ -4,61 +4,22 @@
 // returns only when the procedure is not running and will not be called again.
 #include "platform/timer/TimerServices.h"
 
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "platform/timer/win32/TimerEventGate.h"
+
 #include <windows.h>
+
 #include <mmsystem.h>
 
 namespace kv5 {
 namespace {
 
-// What winmm's callback reaches: the owner's procedure behind a gate that knows whether a call
-// is under way and whether the event was killed.
-class EventGate {
- public:
-  EventGate(TimerProc procedure, uintptr_t user) : procedure_(procedure), user_(user) {}
-
-  void Run(UINT id, UINT message) {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (killed_) return;
-      runningOn_ = GetCurrentThreadId();
-    }
-    procedure_(id, message, user_, 0, 0);
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      runningOn_ = 0;
-    }
-    idle_.notify_all();
-  }
-
-  // No call starts after this; true when the caller is the running call itself.
-  bool Close() {
-    std::lock_guard<std::mutex> hold(lock_);
-    killed_ = true;
-    return runningOn_ != 0 && runningOn_ == GetCurrentThreadId();
-  }
-
-  void WaitUntilIdle() {
-    std::unique_lock<std::mutex> hold(lock_);
-    idle_.wait(hold, [this] { return runningOn_ == 0; });
-  }
-
- private:
-  const TimerProc procedure_;
-  const uintptr_t user_;
-  std::mutex lock_;
-  std::condition_variable idle_;
-  bool killed_ = false;
-  DWORD runningOn_ = 0;  // the thread of the call under way, 0 when none
-};
-
 void CALLBACK GateProc(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
-  reinterpret_cast<EventGate*>(user)->Run(id, message);
+  reinterpret_cast<TimerEventGate*>(user)->Run(id, message);
 }
 
 class MultimediaTimerServices : public TimerServices {
@@ -87,23 +48,24 @@ class MultimediaTimerServices : public TimerServices {
   uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure, uintptr_t user,
                     uint32_t flags) override {
     if (procedure == nullptr) return 0;
-    auto gate = std::make_unique<EventGate>(procedure, user);
+    auto gate = std::make_unique<TimerEventGate>(procedure, user);
     // The flag values are winmm's own (mmsystem.h's macros shadow the names of TimerServices.h).
     const UINT kind = (flags & TIME_PERIODIC) != 0 ? TIME_PERIODIC : TIME_ONESHOT;
     // The lock is held across timeSetEvent, so a KillEvent of the new id finds it filed.
     std::lock_guard<std::mutex> hold(lock_);
-    const UINT id = timeSetEvent(delay, resolution, &GateProc, reinterpret_cast<DWORD_PTR>(gate.get()),
-                                 kind | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+    const UINT id =
+        timeSetEvent(delay, resolution, &GateProc, reinterpret_cast<DWORD_PTR>(gate.get()),
+                     kind | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
     if (id == 0) return 0;
     // A one-shot event that ran and was never killed may have left its id for winmm to reuse.
-    std::unique_ptr<EventGate>& entry = events_[id];
+    std::unique_ptr<TimerEventGate>& entry = events_[id];
     if (entry) retired_.push_back(std::move(entry));
     entry = std::move(gate);
     return id;
   }
 
   uint32_t KillEvent(uint32_t id) override {
-    EventGate* gate = nullptr;
+    TimerEventGate* gate = nullptr;
     {
       std::lock_guard<std::mutex> hold(lock_);
       auto found = events_.find(id);
@@ -123,8 +85,8 @@ class MultimediaTimerServices : public TimerServices {
 
  private:
   std::mutex lock_;
-  std::map<uint32_t, std::unique_ptr<EventGate>> events_;
-  std::vector<std::unique_ptr<EventGate>> retired_;
+  std::map<uint32_t, std::unique_ptr<TimerEventGate>> events_;
+  std::vector<std::unique_ptr<TimerEventGate>> retired_;
 };
 
 }  // namespace
