@@ -1,0 +1,182 @@
+#include "tools/kv5update/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <map>
+
+#include "firmware/FirmwarePackage.h"
+#include "tools/kv5update/ExitCodes.h"
+
+namespace kv5 {
+namespace {
+
+constexpr const char* kDevicesText =
+    "\nDevices: without --in/--out the entries named \"USB Audio Device\" or \"TELVOR Q9\" are\n"
+    "chosen, as the updater window chooses them. DEV is a list index or an exact name as\n"
+    "'kv5update list' shows them.\n";
+
+constexpr const char* kExitCodesText =
+    "\nExit codes:\n"
+    "  0    success\n"
+    "  1    the session failed; the updater's error message is on stderr\n"
+    "  2    nothing was sent: usage error, no device chosen, a MIDI system or port that\n"
+    "       cannot be opened, or the test package refused for a real device\n"
+    "  130  Ctrl-C (143 SIGTERM, 129 SIGHUP): the session was aborted as closing the\n"
+    "       updater window aborts it\n";
+
+constexpr const char* kVirtualUnitText =
+    "\nThe virtual unit (--backend virtual) runs inside kv5update on loopback MIDI, so the\n"
+    "product can be tried without a unit. --unit-fault takes ACTION:KIND:OCCURRENCE[:VALUE]\n"
+    "as q9-unit does: ACTION drop, drop-request, delay (VALUE ms), code (VALUE), bad-crc,\n"
+    "silent, ...; KIND identity, enter, write, finish, erase, read or any; OCCURRENCE N,\n"
+    "N- (from N on), N-M or *. Example: code:erase:1-7:5 answers the first seven erases\n"
+    "with error code 5.\n";
+
+std::string PackageText() {
+  if (!IsTestPackage()) return {};
+  return "\nThis build carries the synthetic test package, not firmware for a real unit. 'update'\n"
+         "writes it to the virtual unit freely, to any other device only with\n"
+         "--yes-write-test-package.\n";
+}
+
+template <typename T>
+CLI::CheckedTransformer Choices(const std::map<std::string, T>& names) {
+  return CLI::CheckedTransformer(names, CLI::ignore_case);
+}
+
+}  // namespace
+
+bool ParseDeviceCode(const std::string& text, std::array<uint8_t, 4>& code) {
+  if (text.size() != 8) return false;
+  std::array<uint8_t, 4> parsed{};
+  for (size_t i = 0; i < 4; ++i) {
+    unsigned value = 0;
+    for (size_t j = 0; j < 2; ++j) {
+      const char c = text[2 * i + j];
+      int digit = -1;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      if (digit < 0) return false;
+      value = value * 16 + static_cast<unsigned>(digit);
+    }
+    if (value >= 0x80) return false;  // travels as a SysEx data byte
+    parsed[i] = static_cast<uint8_t>(value);
+  }
+  code = parsed;
+  return true;
+}
+
+ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions& options,
+                              std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "Updates the firmware of a TELVOR Q9 over MIDI, or reads its version stamps, with the\n"
+      "same sessions as the TELVOR Q9 System v1.20 Updater window.",
+      "kv5update"};
+  app.set_version_flag("--version",
+                       std::string("kv5update " KV5_VERSION " (") + PackageDescription() + ")");
+  app.get_formatter()->column_width(30);
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  const std::map<std::string, BackendChoice> backends = {{"alsa", BackendChoice::Alsa},
+                                                         {"jack", BackendChoice::Jack},
+                                                         {"virtual", BackendChoice::Virtual}};
+  app.add_option("--backend", options.backend,
+                 "MIDI system (default: ALSA, else a running JACK server)")
+      ->transform(Choices(backends))
+      ->option_text("alsa|jack|virtual");
+
+  const std::string unitGroup = "Virtual unit (with --backend virtual)";
+  const std::map<std::string, InitialFlash> flashes = {{"factory", InitialFlash::Factory},
+                                                       {"older", InitialFlash::OlderFirmware},
+                                                       {"package", InitialFlash::Package}};
+  std::vector<CLI::Option*> unitOptions;
+  unitOptions.push_back(app.add_option("--unit-firmware", options.unit.flash,
+                                       "Flash at power-up (default: older, SYSTEM 1.10)")
+                            ->transform(Choices(flashes))
+                            ->option_text("factory|older|package")
+                            ->group(unitGroup));
+  std::string deviceCode;
+  unitOptions.push_back(
+      app.add_option("--unit-code", deviceCode, "Device code it reports (default: 4D001200)")
+          ->check([](const std::string& text) {
+            std::array<uint8_t, 4> code{};
+            return ParseDeviceCode(text, code) ? std::string()
+                                               : "needs 8 hex digits, each byte below 80";
+          })
+          ->option_text("HEX8")
+          ->group(unitGroup));
+  bool normalMode = false;
+  unitOptions.push_back(
+      app.add_flag("--unit-normal-mode", normalMode, "Powered up normally, not in its update mode")
+          ->group(unitGroup));
+  std::vector<std::string> faults;
+  unitOptions.push_back(
+      app.add_option("--unit-fault", faults, "A fault it injects (repeatable; see below)")
+          ->check([](const std::string& text) {
+            std::string reason;
+            return FaultPlan::Parse(text, &reason) ? std::string() : reason;
+          })
+          ->option_text("SPEC")
+          ->group(unitGroup));
+  const std::map<std::string, int> links = {{"none", 0}, {"usb", 1}, {"din", 2}};
+  int link = 0;
+  unitOptions.push_back(
+      app.add_option("--unit-link", link, "Its link's speed (default: none, unpaced)")
+          ->transform(Choices(links))
+          ->option_text("none|usb|din")
+          ->group(unitGroup));
+
+  app.add_subcommand("list", "Show the MIDI IN and OUT devices (* = preselected)");
+  std::map<std::string, CLI::App*> sessions;
+  sessions["check"] =
+      app.add_subcommand("check", "Show the unit's version stamps beside the package's");
+  sessions["update"] = app.add_subcommand("update", "Write the embedded firmware to the unit");
+  std::string inDevice, outDevice;
+  for (auto& [name, command] : sessions) {
+    command->add_option("--in", inDevice, "MIDI IN device: list index or exact name")
+        ->option_text("DEV");
+    command->add_option("--out", outDevice, "MIDI OUT device: list index or exact name")
+        ->option_text("DEV");
+  }
+  app.footer(std::string(kDevicesText) + kExitCodesText + kVirtualUnitText + PackageText());
+  sessions["check"]->footer(std::string(kDevicesText) + kExitCodesText);
+  sessions["update"]->footer(std::string(kDevicesText) + kExitCodesText + PackageText());
+  sessions["update"]->add_flag("--yes-write-test-package", options.writeTestPackage,
+                               "Allow writing the synthetic test package to a MIDI device");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error, out, err);
+    return {false, code == 0 ? kExitOk : kExitUsage};
+  }
+
+  options.command = app.got_subcommand("update")  ? Command::Update
+                    : app.got_subcommand("check") ? Command::Check
+                                                  : Command::List;
+  for (auto& [name, command] : sessions) {
+    if (command->parsed() && command->count("--in") > 0) options.inDevice = inDevice;
+    if (command->parsed() && command->count("--out") > 0) options.outDevice = outDevice;
+  }
+  if (options.backend != BackendChoice::Virtual) {
+    for (const CLI::Option* option : unitOptions) {
+      if (option->count() > 0) {
+        err << option->get_name() << " describes the virtual unit: it needs --backend virtual.\n";
+        return {false, kExitUsage};
+      }
+    }
+  }
+  if (!deviceCode.empty()) ParseDeviceCode(deviceCode, options.unit.deviceCode);
+  options.unit.updateMode = !normalMode;
+  for (const std::string& text : faults) {
+    std::string reason;
+    if (auto fault = FaultPlan::Parse(text, &reason)) options.unit.faults.push_back(*fault);
+  }
+  options.unit.pacing = link == 2   ? LinkPacing::Din()
+                        : link == 1 ? LinkPacing::Usb()
+                                    : LinkPacing::None();
+  return {true, kExitOk};
+}
+
+}  // namespace kv5

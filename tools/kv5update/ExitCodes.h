@@ -1,0 +1,15 @@
+// The command line's exit codes, one per class of ending.
+#pragma once
+
+namespace kv5 {
+
+constexpr int kExitOk = 0;
+// The session failed: the error box's text went to stderr (or the unit stopped answering).
+constexpr int kExitSessionFailed = 1;
+// Nothing was sent: a usage error, no device chosen, a MIDI system or port that cannot open, or
+// writing the test package to a real device without the flag that allows it.
+constexpr int kExitUsage = 2;
+// Ended by a signal: 128 + its number (130 for Ctrl-C, 143 for SIGTERM).
+constexpr int kExitSignalBase = 128;
+
+}  // namespace kv5

@@ -1,0 +1,44 @@
+// What the command line asked for, once parsed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "unit/FaultPlan.h"
+#include "unit/UnitConfig.h"
+
+namespace kv5 {
+
+enum class Command { List, Check, Update };
+
+enum class BackendChoice {
+  Default,  // as the window chooses: the ALSA sequencer, else a running JACK server
+  Alsa,
+  Jack,
+  Virtual,  // an in-process virtual unit on loopback MIDI
+};
+
+// How the in-process virtual unit starts (--backend virtual only).
+struct VirtualUnitOptions {
+  InitialFlash flash = InitialFlash::OlderFirmware;
+  bool updateMode = true;
+  std::array<uint8_t, 4> deviceCode = {0x4D, 0x00, 0x12, 0x00};
+  std::vector<Fault> faults;
+  LinkPacing pacing;
+};
+
+struct FrontEndOptions {
+  Command command = Command::List;
+  BackendChoice backend = BackendChoice::Default;
+  // A list index or an exact device name; nullopt leaves the window's preselection.
+  std::optional<std::string> inDevice;
+  std::optional<std::string> outDevice;
+  // Allows writing the synthetic test package to a device that is not the in-process unit.
+  bool writeTestPackage = false;
+  VirtualUnitOptions unit;
+};
+
+}  // namespace kv5

@@ -1,0 +1,48 @@
+#include "tools/kv5update/MidiSetup.h"
+
+#include "platform/midi/SystemMidi.h"
+#include "platform/midi/loopback/LoopbackMidi.h"
+#include "unit/VirtualUnit.h"
+
+namespace kv5 {
+
+MidiSetup::~MidiSetup() {
+  // The unit stops before the loopback that carries its endpoint goes away.
+  unit_.reset();
+  backend_.reset();
+}
+
+std::unique_ptr<MidiSetup> MidiSetup::Open(const FrontEndOptions& options, std::string* error) {
+  error->clear();
+  std::unique_ptr<MidiSetup> setup(new MidiSetup());
+  switch (options.backend) {
+    case BackendChoice::Default:
+      setup->backend_ = OpenDefaultMidiSystem();
+      break;
+    case BackendChoice::Alsa:
+      setup->backend_ = OpenMidiSystem(MidiSystem::Alsa);
+      if (!setup->backend_) *error = "The ALSA sequencer cannot be opened (is snd-seq loaded?).";
+      break;
+    case BackendChoice::Jack:
+      setup->backend_ = OpenMidiSystem(MidiSystem::Jack);
+      if (!setup->backend_) *error = "No JACK server is running.";
+      break;
+    case BackendChoice::Virtual: {
+      auto loopback = std::make_unique<LoopbackMidi>();
+      UnitConfig config;
+      config.initialFlash = options.unit.flash;
+      config.updateMode = options.unit.updateMode;
+      config.deviceCode = options.unit.deviceCode;
+      config.pacing = options.unit.pacing;
+      for (const Fault& fault : options.unit.faults) config.faults.Add(fault);
+      setup->unit_ = std::make_unique<VirtualUnit>(loopback->AddDevice("TELVOR Q9"), config);
+      setup->backend_ = std::move(loopback);
+      if (!setup->unit_->Start()) *error = "The virtual unit did not start.";
+      break;
+    }
+  }
+  if (!setup->backend_ || !error->empty()) return nullptr;
+  return setup;
+}
+
+}  // namespace kv5

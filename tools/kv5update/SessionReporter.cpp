@@ -1,0 +1,57 @@
+#include "tools/kv5update/SessionReporter.h"
+
+#include "session/StringTable.h"
+#include "session/VersionTable.h"
+
+namespace kv5 {
+
+SessionReporter::SessionReporter(ConsoleStreams& streams)
+    : streams_(streams), progress_(streams.out, streams.outIsTerminal, streams.width) {}
+
+void SessionReporter::OnControlText(int id, const std::string& text) {
+  if (id == IDC_STEP_COUNTER) progress_.SetStep(text, ProgressClock::now());
+  if (id != IDC_STATUS_LINE) return;
+  // The completion is the session's last word: the front end prints it on a line of its own.
+  if (text == LoadString(IDS_UPDATE_COMPLETED)) {
+    completed_ = true;
+    return;
+  }
+  progress_.SetStatus(text, ProgressClock::now());
+}
+
+void SessionReporter::OnProgressRange(int32_t lower, int32_t upper) {
+  progress_.SetRange(lower, upper, ProgressClock::now());
+}
+
+void SessionReporter::OnProgressPos(int32_t position) {
+  progress_.SetPosition(position, ProgressClock::now());
+}
+
+void SessionReporter::OnMessageBox(const std::string& text, const std::string& caption,
+                                   MessageIcon icon) {
+  Finish();
+  if (icon == MessageIcon::Error) {
+    // The box's text alone, as the window shows it under its caption "Error".
+    errors_.push_back(text);
+    streams_.err << text << '\n';
+    streams_.err.flush();
+  } else if (caption == kVersionReportCaption) {
+    reportShown_ = true;
+    streams_.out << text << '\n';
+    streams_.out.flush();
+  } else {
+    streams_.err << caption << ": " << text << '\n';
+    streams_.err.flush();
+  }
+}
+
+void SessionReporter::OnIdle() {
+  progress_.Refresh(ProgressClock::now());
+}
+
+void SessionReporter::Finish() {
+  progress_.Refresh(ProgressClock::now(), true);
+  progress_.Break();
+}
+
+}  // namespace kv5

@@ -1,0 +1,48 @@
+// Shows on the console what the window would show: the error boxes on stderr, the version report
+// on stdout, and the step counter, status line and progress bar as a progress line.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/kv5update/ConsoleView.h"
+#include "tools/kv5update/ProgressLine.h"
+
+namespace kv5 {
+
+struct ConsoleStreams {
+  std::ostream& out;
+  std::ostream& err;
+  bool outIsTerminal = false;  // draw live lines instead of plain ones
+  int width = 80;              // of the terminal
+};
+
+class SessionReporter : public ViewObserver {
+ public:
+  explicit SessionReporter(ConsoleStreams& streams);
+
+  void OnControlText(int id, const std::string& text) override;
+  void OnProgressRange(int32_t lower, int32_t upper) override;
+  void OnProgressPos(int32_t position) override;
+  void OnMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void OnIdle() override;
+
+  // Draws the last state and ends the live line, so that other text can follow.
+  void Finish();
+
+  // The texts of the error boxes shown, in order.
+  const std::vector<std::string>& Errors() const { return errors_; }
+  bool ReportShown() const { return reportShown_; }
+  // The status line showed "Version update completed.".
+  bool Completed() const { return completed_; }
+
+ private:
+  ConsoleStreams& streams_;
+  ProgressLine progress_;
+  std::vector<std::string> errors_;
+  bool reportShown_ = false;
+  bool completed_ = false;
+};
+
+}  // namespace kv5
