@@ -6,7 +6,9 @@
 
 namespace kv5 {
 
-FirmwareImage OpenImage(int resourceId) { return EmbeddedImage(resourceId); }
+FirmwareImage OpenImage(int resourceId) {
+  return EmbeddedImage(resourceId);
+}
 
 int ReadImageBytes(int resourceId, uint32_t offset, uint32_t count, uint8_t* destination) {
   const FirmwareImage image = OpenImage(resourceId);
@@ -28,7 +30,9 @@ int SanitizeStamp(VersionStamp& stamp) {
   return 0;
 }
 
-bool IsTestPackage() { return EmbeddedPackageIsSynthetic(); }
+bool IsTestPackage() {
+  return EmbeddedPackageIsSynthetic();
+}
 
 const char* PackageDescription() {
   return IsTestPackage() ? "synthetic test package" : "firmware release";

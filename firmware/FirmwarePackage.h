@@ -14,8 +14,8 @@ constexpr int kPresetImageId = 133;
 constexpr int kSystemInfoImageId = 139;
 constexpr int kBootImageId = 142;
 constexpr int kSubmcuImageId = 147;
-constexpr std::array<int, 5> kPackageImageIds = {kSystemImageId, kPresetImageId,
-                                                 kSystemInfoImageId, kBootImageId, kSubmcuImageId};
+constexpr std::array<int, 5> kPackageImageIds = {kSystemImageId, kPresetImageId, kSystemInfoImageId,
+                                                 kBootImageId, kSubmcuImageId};
 
 // A read-only view of an image's bytes, valid for the whole run.
 struct FirmwareImage {

@@ -36,7 +36,8 @@ bool ExchangeState::WaitReply(uint32_t milliseconds) {
 
 void ExchangeState::Pause(uint32_t milliseconds) {
   std::unique_lock<std::mutex> hold(pauseLock_);
-  pauseEnded_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return aborted_.load(); });
+  pauseEnded_.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                       [this] { return aborted_.load(); });
 }
 
 DeviceCodeBytes ExchangeState::DeviceCode() const {

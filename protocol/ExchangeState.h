@@ -16,9 +16,9 @@ namespace kv5 {
 
 // ReplyStatus values with a meaning of their own; any other is the unit's failure code.
 constexpr int kReplySuccess = 0;
-constexpr int kReplyNotAccepted = 1;     // a read reply that was not accepted
+constexpr int kReplyNotAccepted = 1;  // a read reply that was not accepted
 constexpr int kReplyNotInUpdateMode = 11;
-constexpr int kReplyAborted = 255;       // the window is being destroyed
+constexpr int kReplyAborted = 255;  // the window is being destroyed
 
 class ExchangeState {
  public:

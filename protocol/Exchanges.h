@@ -13,7 +13,8 @@ enum class IdentifyOutcome { SendFailed, TimedOut, Aborted, Refused, NotAccepted
 
 // Sends the identity request, waits for the reply, and accepts the unit when its device code is
 // one of the package's accepted codes. DeviceCode holds the reported code afterwards either way.
-IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender, const SessionTiming& timing);
+IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender,
+                             const SessionTiming& timing);
 
 // Reads 4 bytes at a device address into destination: 0 on success, -1 on any failure
 // (ReplyStatus is 255 afterwards exactly when an abort ended the wait).

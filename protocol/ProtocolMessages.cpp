@@ -15,8 +15,8 @@ void VendorHead(uint8_t* message, uint8_t modelByte, uint8_t command) {
 }  // namespace
 
 int IdentityRequest(uint8_t* message) {
-  const uint8_t bytes[kIdentityRequestLength] = {kSysexStart,         kUniversalNonRealTime, 0x00,
-                                                 kGeneralInformation, kIdentityRequestId,    kSysexEnd};
+  const uint8_t bytes[kIdentityRequestLength] = {
+      kSysexStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityRequestId, kSysexEnd};
   for (int i = 0; i < kIdentityRequestLength; ++i) message[i] = bytes[i];
   return kIdentityRequestLength;
 }

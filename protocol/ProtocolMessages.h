@@ -41,8 +41,12 @@ constexpr int kEnterUpdateModeLength = 6;
 constexpr int kFinishUpdateLength = 6;
 constexpr int kFlashEraseLength = 16;
 constexpr int kMemoryReadRequestLength = 17;
-constexpr int FlashWriteLength(int k) { return PackedLength(k) + 18; }
-constexpr int MemoryReadReplyLength(int d) { return PackedLength(d) + 17; }
+constexpr int FlashWriteLength(int k) {
+  return PackedLength(k) + 18;
+}
+constexpr int MemoryReadReplyLength(int d) {
+  return PackedLength(d) + 17;
+}
 // The largest write the sessions send is one 4096-byte chunk: 4700 bytes on the wire.
 constexpr int kWriteChunk = 4096;
 constexpr int kMaxOutgoingMessage = FlashWriteLength(kWriteChunk);

@@ -4,7 +4,9 @@ namespace kv5 {
 static_assert(CrcTable[1] == 0x77073096u && CrcTable[128] == 0xEDB88320u &&
               CrcTable[255] == 0x2D02EF8Du);
 
-uint32_t CrcStep(uint32_t crc, uint8_t byte) { return (crc >> 8) ^ CrcTable[(crc ^ byte) & 0xFF]; }
+uint32_t CrcStep(uint32_t crc, uint8_t byte) {
+  return (crc >> 8) ^ CrcTable[(crc ^ byte) & 0xFF];
+}
 
 uint32_t SysexCrc32(const uint8_t* data, uint32_t count) {
   uint32_t crc = 0xFFFFFFFFu;
@@ -67,6 +69,8 @@ void EncodeSeptet14(int count, uint8_t* destination) {
   destination[1] = (count >> 7) & 0x7F;
 }
 
-int DecodeSeptet14(const uint8_t* source) { return source[0] | (source[1] << 7); }
+int DecodeSeptet14(const uint8_t* source) {
+  return source[0] | (source[1] << 7);
+}
 
 }  // namespace kv5

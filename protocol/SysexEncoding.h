@@ -25,9 +25,13 @@ uint32_t SysexCrc32(const uint8_t* data, uint32_t count);
 
 // n raw bytes take n + ceil(n / 7) packed bytes: each group of up to seven is led by a flag byte
 // holding their high bits (bit 6 for the first byte, down to bit 0 for the seventh).
-constexpr int PackedLength(int n) { return n <= 0 ? 0 : n + (n + 6) / 7; }
+constexpr int PackedLength(int n) {
+  return n <= 0 ? 0 : n + (n + 6) / 7;
+}
 // Raw bytes that m packed bytes carry: m minus the number of groups.
-constexpr int UnpackedLength(int m) { return m <= 0 ? 0 : m - (m + 7) / 8; }
+constexpr int UnpackedLength(int m) {
+  return m <= 0 ? 0 : m - (m + 7) / 8;
+}
 
 // Writes PackedLength(n) bytes and returns that count; n <= 0 writes nothing.
 int Pack7in8(uint8_t* destination, const uint8_t* source, int n);

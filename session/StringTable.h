@@ -18,7 +18,7 @@ constexpr int IDS_CANT_OPEN_IN = 110;
 constexpr int IDS_ERROR_CAPTION = 111;
 constexpr int IDS_CANT_OPEN_OUT = 113;
 constexpr int IDS_ERASING = 114;
-constexpr int IDS_DATA_TRANSMIT = 115;     // a format: done, total
+constexpr int IDS_DATA_TRANSMIT = 115;  // a format: done, total
 
 // The text of a string id; empty for an id the table does not hold.
 std::string LoadString(int id);

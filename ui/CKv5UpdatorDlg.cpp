@@ -124,13 +124,15 @@ void CKv5UpdatorDlg::OnSysCommand(uint32_t command) {
 }
 
 int CKv5UpdatorDlg::OnVersionCheckDone(int result) {
-  if (result == 0) view_.MessageBox(VersionReport(versionTable_), kVersionReportCaption, MessageIcon::Information);
+  if (result == 0)
+    view_.MessageBox(VersionReport(versionTable_), kVersionReportCaption, MessageIcon::Information);
   LeaveBusy();
   return 0;
 }
 
 void CKv5UpdatorDlg::EnterBusy() {
-  for (int id : {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST, IDC_EXECUTE, IDC_RESCAN, IDC_VERSION_CHECK})
+  for (int id :
+       {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST, IDC_EXECUTE, IDC_RESCAN, IDC_VERSION_CHECK})
     view_.EnableControl(id, false);
   BusyFlag = 1;
   // A signal left over from before cannot satisfy the new worker's first wait.
@@ -160,7 +162,9 @@ void CKv5UpdatorDlg::JoinWorker() {
   worker_.join();
 }
 
-bool CKv5UpdatorDlg::WorkerRunning() const { return uiGate_->WorkerActive(); }
+bool CKv5UpdatorDlg::WorkerRunning() const {
+  return uiGate_->WorkerActive();
+}
 
 void CKv5UpdatorDlg::CallOnUiThread(const std::function<void()>& call) {
   if (view_.OnUiThread()) {
@@ -188,7 +192,8 @@ void CKv5UpdatorDlg::ShowError(int stringId) {
 
 void CKv5UpdatorDlg::LeaveBusy() {
   CallOnUiThread([this] {
-    for (int id : {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST, IDC_VERSION_CHECK, IDC_EXECUTE, IDC_RESCAN})
+    for (int id :
+         {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST, IDC_VERSION_CHECK, IDC_EXECUTE, IDC_RESCAN})
       view_.EnableControl(id, true);
     BusyFlag = 0;
   });

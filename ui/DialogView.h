@@ -54,7 +54,8 @@ class DialogView {
   virtual void SetProgressPos(int32_t position) = 0;
 
   // Modal message box owned by the window with one OK button; returns when it was dismissed.
-  virtual void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
+  virtual void MessageBox(const std::string& text, const std::string& caption,
+                          MessageIcon icon) = 0;
 
   // Runs call later on the user-interface thread; callable from any thread. Calls posted after the
   // window has gone are dropped.

@@ -20,11 +20,13 @@ std::string WithSlot(const std::string& name, int instanceIndex) {
 
 }  // namespace
 
-std::string InstanceTitle(int instanceIndex) { return WithSlot(kProductTitle, instanceIndex); }
+std::string InstanceTitle(int instanceIndex) {
+  return WithSlot(kProductTitle, instanceIndex);
+}
 
 std::vector<std::string> DeviceNameCandidates(int instanceIndex) {
-  return {WithSlot(kLocalisedUsbAudioName, instanceIndex), WithSlot("USB Audio Device", instanceIndex),
-          WithSlot("TELVOR Q9", instanceIndex)};
+  return {WithSlot(kLocalisedUsbAudioName, instanceIndex),
+          WithSlot("USB Audio Device", instanceIndex), WithSlot("TELVOR Q9", instanceIndex)};
 }
 
 }  // namespace kv5

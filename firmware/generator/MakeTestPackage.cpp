@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
   }
   for (const kv5::FlashRegion& region : kv5::kFlashRegions) {
     const std::vector<uint8_t> image = MakeImage(region);
-    const std::string path = std::string(argv[1]) + "/" + std::to_string(region.resourceId) + ".bin";
+    const std::string path =
+        std::string(argv[1]) + "/" + std::to_string(region.resourceId) + ".bin";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr || std::fwrite(image.data(), 1, image.size(), file) != image.size() ||
         std::fclose(file) != 0) {

@@ -45,6 +45,8 @@ class NoMidiBackend : public MidiBackend {
 
 }  // namespace
 
-std::unique_ptr<MidiBackend> MakeNoMidiBackend() { return std::make_unique<NoMidiBackend>(); }
+std::unique_ptr<MidiBackend> MakeNoMidiBackend() {
+  return std::make_unique<NoMidiBackend>();
+}
 
 }  // namespace kv5

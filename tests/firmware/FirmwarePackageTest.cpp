@@ -46,7 +46,8 @@ TEST(FirmwarePackage, StampAddressesLieInTheirRegions) {
     for (const FlashRegion& region : kFlashRegions) {
       if (region.resourceId != location.resourceId) continue;
       found = true;
-      EXPECT_EQ(location.deviceAddress, region.address + location.imageOffset) << location.component;
+      EXPECT_EQ(location.deviceAddress, region.address + location.imageOffset)
+          << location.component;
     }
     EXPECT_TRUE(found) << location.component;
   }
@@ -157,7 +158,8 @@ TEST(TestPackage, ContentIsDistinctAndMatchesTheFilesInTheBuildTree) {
       for (uint32_t i = 0; i < image.size; ++i) erased += image.bytes[i] == 0xFF;
       EXPECT_LT(erased, image.size / 128) << id;  // random bytes, not erased flash
     }
-    EXPECT_NE(0, std::memcmp(OpenImage(kBootImageId).bytes + 64, OpenImage(kPresetImageId).bytes + 64, 64));
+    EXPECT_NE(0, std::memcmp(OpenImage(kBootImageId).bytes + 64,
+                             OpenImage(kPresetImageId).bytes + 64, 64));
   }
   for (int id : kPackageImageIds) {
     std::ifstream file(std::string(KV5_FIRMWARE_FILES_DIR) + "/" + std::to_string(id) + ".bin",

@@ -17,6 +17,8 @@ inline std::vector<uint8_t> Hex(const std::string& text) {
   return bytes;
 }
 
-inline std::vector<uint8_t> Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+inline std::vector<uint8_t> Ascii(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 }  // namespace kv5::test

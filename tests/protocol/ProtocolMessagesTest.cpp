@@ -25,9 +25,13 @@ std::vector<uint8_t> Built(Builder build) {
 
 TEST(MessageBuilders, FixedMessages) {
   EXPECT_EQ(Built([](uint8_t* m) { return IdentityRequest(m); }), Hex("F0 7E 00 06 01 F7"));
-  EXPECT_EQ(Built([](uint8_t* m) { return IdentityReply(m, {0, 0, 0, 0}); }),
+  EXPECT_EQ(Built([](uint8_t* m) {
+              return IdentityReply(m, {0, 0, 0, 0});
+            }),
             Hex("F0 7E 00 06 02 7D 00 00 00 00 31 30 30 30 F7"));
-  EXPECT_EQ(Built([](uint8_t* m) { return IdentityReply(m, {0x4D, 0x00, 0x12, 0x00}); }),
+  EXPECT_EQ(Built([](uint8_t* m) {
+              return IdentityReply(m, {0x4D, 0x00, 0x12, 0x00});
+            }),
             Hex("F0 7E 00 06 02 7D 4D 00 12 00 31 30 30 30 F7"));
   EXPECT_EQ(Built([](uint8_t* m) { return ResultMessage(m, kModel, kResultAcknowledge); }),
             Hex("F0 7D 00 4D 00 00 F7"));
@@ -55,7 +59,8 @@ TEST(MessageBuilders, FlashWrite) {
   std::vector<uint8_t> chunk(4096);
   for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7);
   for (int k : {0, 7, 8, 4096}) {
-    const auto message = Built([&](uint8_t* m) { return FlashWrite(m, kModel, 0, chunk.data(), k); });
+    const auto message =
+        Built([&](uint8_t* m) { return FlashWrite(m, kModel, 0, chunk.data(), k); });
     EXPECT_EQ(static_cast<int>(message.size()), FlashWriteLength(k));
     EXPECT_EQ(message.front(), 0xF0);
     EXPECT_EQ(message.back(), 0xF7);

@@ -39,7 +39,8 @@ TEST(ReplyReaders, ResultCode) {
 
 TEST(ReplyReaders, MemoryReadReply) {
   MemoryReadReplyFields fields;
-  ASSERT_TRUE(ReadMemoryReadReply(kStampReply.data(), static_cast<uint32_t>(kStampReply.size()), &fields));
+  ASSERT_TRUE(
+      ReadMemoryReadReply(kStampReply.data(), static_cast<uint32_t>(kStampReply.size()), &fields));
   EXPECT_EQ(fields.count, 4);
   EXPECT_EQ(fields.packedLength, 5);
   EXPECT_EQ(fields.packed, kStampReply.data() + 11);
@@ -53,7 +54,8 @@ TEST(ReplyReaders, MemoryReadReply) {
   // A count promising more packed bytes than the message holds is not read.
   auto promising = kStampReply;
   promising[9] = 0x7F;
-  EXPECT_FALSE(ReadMemoryReadReply(promising.data(), static_cast<uint32_t>(promising.size()), &fields));
+  EXPECT_FALSE(
+      ReadMemoryReadReply(promising.data(), static_cast<uint32_t>(promising.size()), &fields));
 
   auto wrongSubCode = kStampReply;
   wrongSubCode[6] = 0x31;

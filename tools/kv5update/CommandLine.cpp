@@ -78,6 +78,14 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
   app.require_subcommand(1);
   app.fallthrough();
 
+#ifdef _WIN32
+  // Windows has one MIDI system, the multimedia API, which is also the default.
+  const std::map<std::string, BackendChoice> backends = {{"winmm", BackendChoice::Default},
+                                                         {"virtual", BackendChoice::Virtual}};
+  app.add_option("--backend", options.backend, "MIDI system (default: winmm)")
+      ->transform(Choices(backends))
+      ->option_text("winmm|virtual");
+#else
   const std::map<std::string, BackendChoice> backends = {{"alsa", BackendChoice::Alsa},
                                                          {"jack", BackendChoice::Jack},
                                                          {"virtual", BackendChoice::Virtual}};
@@ -85,6 +93,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
                  "MIDI system (default: ALSA, else a running JACK server)")
       ->transform(Choices(backends))
       ->option_text("alsa|jack|virtual");
+#endif
 
   const std::string unitGroup = "Virtual unit (with --backend virtual)";
   const std::map<std::string, InitialFlash> flashes = {{"factory", InitialFlash::Factory},
@@ -117,7 +126,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
             std::string reason;
             return FaultPlan::Parse(text, &reason) ? std::string() : reason;
           })
-          ->option_text("SPEC")
+          ->option_text("ACTION:KIND:OCC[:VALUE]")
           ->group(unitGroup));
   const std::map<std::string, int> links = {{"none", 0}, {"usb", 1}, {"din", 2}};
   int link = 0;
