@@ -1,0 +1,54 @@
+# Runs in the test machine: the whole product through the kernel's sequencer. The virtual unit
+# publishes itself as the sequencer client "TELVOR Q9" with the older firmware; kv5update finds it
+# by the window's preselection, checks the stamps, updates the flash and checks again; the unit
+# then verifies its flash against the package.
+set -eu
+
+./q9-unit --system alsa --flash older --verify-source embedded --verify-exit >unit.log 2>&1 &
+unit=$!
+tries=0
+until grep -q '^ready' unit.log; do
+  tries=$((tries + 1))
+  if [ "$tries" -gt 300 ] || ! kill -0 "$unit" 2>/dev/null; then
+    echo "the virtual unit did not publish its ports:"
+    cat unit.log
+    exit 1
+  fi
+  sleep 0.1
+done
+cat unit.log
+
+fail() {
+  echo "FAILED: $*"
+  kill -TERM "$unit" 2>/dev/null || true
+  cat unit.log
+  exit 1
+}
+
+./kv5update --backend alsa list | tee list.txt
+grep -q '^\* *[0-9]* *TELVOR Q9$' list.txt || fail "TELVOR Q9 is not preselected"
+
+printf 'SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >expected-before.txt
+./kv5update --backend alsa check >before.txt || fail "the first version check"
+cat before.txt
+cmp before.txt expected-before.txt || fail "the report before the update"
+
+./kv5update --backend alsa update --yes-write-test-package >update.txt 2>&1 || {
+  cat update.txt
+  fail "the update"
+}
+tail -n 3 update.txt
+tail -n 1 update.txt | grep -q '^Version update completed\.$' || fail "no completion line"
+
+printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >expected-after.txt
+./kv5update --backend alsa check >after.txt || fail "the second version check"
+cat after.txt
+cmp after.txt expected-after.txt || fail "the report after the update"
+
+kill -TERM "$unit"
+status=0
+wait "$unit" || status=$?
+cat unit.log
+grep -q '^flash verification: OK' unit.log || fail "the unit's flash does not verify"
+[ "$status" -eq 0 ] || fail "the unit ended with status $status"
+echo "PRODUCT OVER THE SEQUENCER: PASSED"
