@@ -44,6 +44,7 @@ class UnitResponder {
   std::vector<uint8_t> MakeRequest(UnitRequest request);
   void Schedule(const ScheduledRequest& scheduled);
   void AddFault(Fault fault);
+  void ClearFaults() { config_.faults = FaultPlan(); }
 
   // Power cycle: the flash stays, update mode is as given, nothing is entered.
   void PowerUp(bool updateMode);

@@ -220,6 +220,11 @@ void VirtualUnit::AddFault(Fault fault) {
   impl_->responder.AddFault(std::move(fault));
 }
 
+void VirtualUnit::ClearFaults() {
+  std::lock_guard<std::mutex> hold(impl_->lock);
+  impl_->responder.ClearFaults();
+}
+
 void VirtualUnit::PowerUp(bool updateMode) {
   std::lock_guard<std::mutex> hold(impl_->lock);
   impl_->responder.PowerUp(updateMode);

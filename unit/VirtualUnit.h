@@ -55,6 +55,8 @@ class VirtualUnit {
   bool SendRaw(std::vector<uint8_t> bytes);
   // Adds a fault to the plan while running; occurrences count from the unit's start.
   void AddFault(Fault fault);
+  // Empties the fault plan: from the next message on the unit answers faithfully.
+  void ClearFaults();
   // Power cycle: keeps the flash, sets the mode, forgets an entered update and wakes a unit
   // that went silent.
   void PowerUp(bool updateMode);
