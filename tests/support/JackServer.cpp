@@ -39,6 +39,8 @@ namespace {
 
 constexpr const char* kServerVariable = "JACK_DEFAULT_SERVER";
 constexpr uint64_t kShmNeeded = 256ull << 20;
+// How long a guard may wait for the servers of other tests to be gone before it starts ours.
+constexpr std::chrono::seconds kGuardQueueLimit{180};
 
 // Servers still running when the process exits normally are stopped then; a process that dies
 // otherwise leaves them to their guards.
@@ -154,7 +156,10 @@ bool JackServer::Start(std::string* error) {
   Register(this);
   std::string line;
   long value = 0;
-  while (guardProcess_.ReadLine(&line, std::chrono::seconds(5))) {
+  // The guard waits for any other test's server to be gone before it starts jackd.
+  const auto deadline = std::chrono::steady_clock::now() + kGuardQueueLimit;
+  while (guardProcess_.ReadLine(&line, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           deadline - std::chrono::steady_clock::now()))) {
     if (ReadNumber(line, "guard", &value)) guard_ = static_cast<pid_t>(value);
     if (ReadNumber(line, "jackd", &value)) {
       jackd_ = static_cast<pid_t>(value);
@@ -247,6 +252,9 @@ void JackServer::Crash() {
   kill(jackd_, SIGKILL);
   AwaitGuard(options_.stopLimit + std::chrono::seconds(3));
   jackd_ = -1;
+  // The guard notes segments every 100 ms; what jackd mapped since its last look, this process
+  // noted just before the kill.
+  removedByLastStop_ += RemoveJackServerFiles(segments_, name_);
 }
 
 void JackServer::RestoreEnvironment() {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -105,37 +107,25 @@ TEST(JackServerTest, TidiesUpAfterAServerThatWasKilled) {
   EXPECT_EQ(DefaultServer(), "<unset>");
 }
 
-TEST(JackServerTest, TwoServersRunSideBySideUnderTheirOwnNames) {
+TEST(JackServerTest, ASecondServerWaitsUntilTheFirstIsGone) {
+  // Servers that start and stop side by side have been seen to refuse each other's clients, so
+  // the harness runs one at a time on the machine: a second waits for the first to be gone.
   JackServer first;
-  JackServer second;
   std::string error;
   ASSERT_TRUE(first.Start(&error)) << error;
-  ASSERT_TRUE(second.Start(&error)) << error;
-  EXPECT_NE(first.Name(), second.Name());
+  JackServer second;
+  std::atomic<bool> secondStarted{false};
+  std::string secondError;
+  std::thread starter([&] { secondStarted = second.Start(&secondError); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_FALSE(secondStarted) << "the second server started while the first still ran";
   EXPECT_TRUE(first.Running());
-  EXPECT_TRUE(second.Running());
-
-  // A client of the second server does not appear on the first. libjack serves one server per
-  // process at a time: every client of one is closed before the other is used.
-  {
-    auto endpoint = OpenJackEndpoint("side by side", &error);
-    ASSERT_NE(endpoint, nullptr) << error;
-    auto onSecond = OpenJackMidi(&error);
-    ASSERT_NE(onSecond, nullptr) << error;
-    EXPECT_EQ(onSecond->In().GetNumDevs(), 1u);
-  }
-  setenv("JACK_DEFAULT_SERVER", first.Name().c_str(), 1);
-  {
-    auto onFirst = OpenJackMidi(&error);
-    ASSERT_NE(onFirst, nullptr) << error;
-    EXPECT_EQ(onFirst->In().GetNumDevs(), 0u);
-  }
-  setenv("JACK_DEFAULT_SERVER", second.Name().c_str(), 1);
-
-  second.Stop();
-  EXPECT_EQ(DefaultServer(), first.Name());
   first.Stop();
-  EXPECT_EQ(DefaultServer(), "<unset>");
+  starter.join();
+  ASSERT_TRUE(secondStarted) << secondError;
+  EXPECT_NE(first.Name(), second.Name());
+  EXPECT_TRUE(second.Running());
+  second.Stop();
 }
 
 // Run as a child by the next test: starts a server, reports it, then waits to be killed.

@@ -9,10 +9,12 @@
 // test stops the server, or the test process died) it stops jackd: SIGTERM, SIGKILL past the
 // limit. When jackd has ended, by the guard or on its own, the guard removes what jackd left
 // under /dev/shm and frees its registry slot, prints "stopped <killed 0|1> <files removed>" and
-// exits.
+// exits. Guards take a machine-wide lock before they start jackd, so their servers never
+// overlap.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +29,8 @@
 #include "support/JackShmFiles.h"
 
 namespace {
+
+constexpr const char* kMachineLockPath = "/tmp/kv5-jackd-guard.lock";
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -88,8 +92,18 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGHUP, &stop, nullptr);
 
-  const pid_t jackd = StartJackd(log, jackdArgs);
-  std::printf("guard %d\njackd %d\n", static_cast<int>(getpid()), static_cast<int>(jackd));
+  std::printf("guard %d\n", static_cast<int>(getpid()));
+  std::fflush(stdout);
+  // One server at a time on this machine: clients of two servers that start and stop side by
+  // side have been refused now and then (status 0x21). The lock is held until the server's
+  // files are gone, and the kernel releases it however the guard ends.
+  const int machineLock = open(kMachineLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (machineLock >= 0) {
+    while (flock(machineLock, LOCK_EX) != 0 && errno == EINTR && !stopRequested) {
+    }
+  }
+  const pid_t jackd = stopRequested ? -1 : StartJackd(log, jackdArgs);
+  std::printf("jackd %d\n", static_cast<int>(jackd));
   std::fflush(stdout);
 
   std::vector<kv5::test::ShmSegment> segments;
