@@ -73,6 +73,19 @@ int EraseRegion(GuardedHost& host, uint32_t address, uint32_t size) {
   }
 }
 
+// Every attempt of a chunk owes one answer. A late answer to an attempt that timed out is taken
+// as the answer to the attempt after it; the answers still owed are collected before the next
+// chunk goes out, so that none of them is taken for the next chunk's answer (which could let a
+// refused chunk pass as written). An owed answer that does not come within the write wait is
+// taken as lost. False when the session was aborted meanwhile.
+bool CollectOwedAnswers(ExchangeState& state, const SessionTiming& timing, int owed) {
+  for (; owed > 0; --owed) {
+    if (!state.WaitReply(timing.WriteWaitMs)) return true;
+    if (state.Status() == kReplyAborted) return false;
+  }
+  return true;
+}
+
 int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceId) {
   ExchangeState& state = host.Exchange();
   const SessionTiming& timing = host.Timing();
@@ -87,6 +100,7 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
   int32_t done = 0;
   int32_t chunk = kWriteChunk;
   int failures = 0;
+  int owed = 0;  // answers of this chunk's attempts not yet taken
   const auto message = std::make_unique<uint8_t[]>(kMaxOutgoingMessage);
   for (;;) {
     // Only the last chunk of an image is shortened.
@@ -94,6 +108,7 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
     const int length = FlashWrite(message.get(), state.ModelByte(),
                                   address + static_cast<uint32_t>(done), image.bytes + done, chunk);
     host.SendSysex(message.get(), static_cast<uint32_t>(length));
+    ++owed;
     host.SetStatusLine(DataTransmitText(done, total));
     // Timeouts and error answers count against one counter; the kind of the last failure picks
     // the message.
@@ -101,11 +116,14 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
     if (!state.WaitReply(timing.WriteWaitMs)) {
       failedWith = IDS_TIMEOUT_WRITE;
     } else {
+      --owed;
       const int status = state.Status();
       if (status == kReplySuccess) {
         failures = 0;
         done += chunk;
         host.SetProgressPos(done);
+        if (!CollectOwedAnswers(state, timing, owed)) return -1;
+        owed = 0;
         if (done >= total) return 0;
         continue;
       }

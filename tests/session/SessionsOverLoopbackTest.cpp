@@ -33,10 +33,10 @@ SessionTiming LoopbackTiming() {
 // Declared in teardown order reversed: the host (its timer first) goes before the unit, and the
 // unit before the loopback devices it talks through.
 struct LoopbackRig {
-  explicit LoopbackRig(UnitConfig config)
+  explicit LoopbackRig(UnitConfig config, const SessionTiming& timing = LoopbackTiming())
       : unit(midi.AddDevice("TELVOR Q9"), std::move(config)),
         timer(MakeSystemTimerServices()),
-        host(state, LoopbackTiming(), midi, *timer) {}
+        host(state, timing, midi, *timer) {}
 
   LoopbackMidi midi;
   VirtualUnit unit;
@@ -114,6 +114,47 @@ TEST(SessionsOverLoopback, UpdateOfAUnitNotInUpdateMode) {
             (Events{"error:Please use the firmware update mode.", "leave"}));
   ASSERT_TRUE(rig.unit.WaitIdle(5s));
   EXPECT_EQ(rig.unit.Count(MessageKind::FlashErase), 0u);
+}
+
+TEST(SessionsOverLoopback, ALateAnswerNeverLetsARefusedChunkPassAsWritten) {
+  // The answer to a chunk comes after its wait ran out, so that chunk is sent again and two
+  // answers are on their way for it. Were the second taken for the next chunk's answer, every
+  // answer after it would be one behind, and a chunk the unit refuses later would never be sent
+  // again while the update still reports success.
+  SessionTiming timing = LoopbackTiming();
+  timing.WriteWaitMs = 120;
+  for (const bool lenient : {true, false}) {
+    SCOPED_TRACE(lenient ? "a unit that takes a chunk written again" : "a strict unit");
+    UnitConfig config = StartingFrom(InitialFlash::OlderFirmware);
+    config.acceptIdenticalRewrite = lenient;
+    // Each write takes the unit a little while, so an answer is still on its way when the host
+    // reads the status of a wait that a stale answer ended.
+    config.pacing.perWrite = 4ms;
+    for (const uint32_t late : {5u, 40u, 90u}) {
+      config.faults.Delay(MessageKind::FlashWrite, Occurrence::Nth(late), 170ms);
+    }
+    for (const uint32_t refused : {30u, 70u, 130u, 200u}) {
+      config.faults.AnswerCode(MessageKind::FlashWrite, Occurrence::Nth(refused), 7);
+    }
+    LoopbackRig rig(config, timing);
+    ASSERT_TRUE(rig.unit.Start());
+    ASSERT_TRUE(rig.host.Open(0, 0));
+    EXPECT_EQ(UpdateWorker(rig.host), 0);
+    const Events events = rig.host.Events();
+    ASSERT_GE(events.size(), 3u);
+    const bool completed = Events(events.end() - 3, events.end()) ==
+                           Events{"status:Version update completed.", "leave", "actions:0"};
+    ASSERT_TRUE(rig.unit.WaitIdle(5s));
+    const PackageVerification verification = rig.unit.VerifyPackage();
+    if (completed) {
+      EXPECT_TRUE(verification.ok) << "success reported: " << verification.message;
+    }
+    // A strict unit refuses the resend of a chunk it did write, so its update may end with
+    // "Transfer error occurred." instead; one that takes the chunk again must complete.
+    if (lenient) {
+      EXPECT_TRUE(completed) << events.back();
+    }
+  }
 }
 
 }  // namespace
