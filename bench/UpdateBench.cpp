@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "HeadlessUpdater.h"
-#include "PacedLink.h"
+#include "unit/PacedLink.h"
 #include "firmware/FirmwarePackage.h"
 #include "protocol/ProtocolMessages.h"
 #include "session/UpdateWorker.h"

@@ -2,13 +2,15 @@
 
 #include "platform/midi/SystemMidi.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
+#include "unit/PacedLink.h"
 #include "unit/VirtualUnit.h"
 
 namespace kv5 {
 
 MidiSetup::~MidiSetup() {
-  // The unit stops before the loopback that carries its endpoint goes away.
+  // The unit stops before the line and the loopback that carry its endpoint go away.
   unit_.reset();
+  link_.reset();
   backend_.reset();
 }
 
@@ -35,7 +37,15 @@ std::unique_ptr<MidiSetup> MidiSetup::Open(const FrontEndOptions& options, std::
       config.deviceCode = options.unit.deviceCode;
       config.pacing = options.unit.pacing;
       for (const Fault& fault : options.unit.faults) config.faults.Add(fault);
-      setup->unit_ = std::make_unique<VirtualUnit>(loopback->AddDevice("TELVOR Q9"), config);
+      MidiEndpoint* endpoint = &loopback->AddDevice("TELVOR Q9");
+      if (config.pacing.bytesPerSecond != 0) {
+        // The line's speed is the line's: the host's send takes the wire time before its reply
+        // wait begins, as on a real interface, rather than the unit answering that much later.
+        setup->link_ = std::make_unique<PacedLink>(*endpoint, config.pacing.bytesPerSecond);
+        config.pacing.bytesPerSecond = 0;
+        endpoint = setup->link_.get();
+      }
+      setup->unit_ = std::make_unique<VirtualUnit>(*endpoint, config);
       setup->backend_ = std::move(loopback);
       if (!setup->unit_->Start()) *error = "The virtual unit did not start.";
       break;

@@ -11,6 +11,7 @@
 namespace kv5 {
 
 class LoopbackMidi;
+class PacedLink;
 class VirtualUnit;
 
 class MidiSetup {
@@ -30,6 +31,7 @@ class MidiSetup {
 
   // The loopback (when virtual) is the backend; the unit goes before its endpoint does.
   std::unique_ptr<MidiBackend> backend_;
+  std::unique_ptr<PacedLink> link_;  // the virtual unit's line, when it has a speed
   std::unique_ptr<VirtualUnit> unit_;
 };
 

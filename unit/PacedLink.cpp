@@ -1,9 +1,9 @@
-#include "PacedLink.h"
+#include "unit/PacedLink.h"
 
 #include <chrono>
 #include <thread>
 
-namespace kv5::bench {
+namespace kv5 {
 
 PacedLink::PacedLink(MidiEndpoint& device, uint32_t bytesPerSecond)
     : device_(device), bytesPerSecond_(bytesPerSecond) {
@@ -33,4 +33,4 @@ void PacedLink::Occupy(size_t length) const {
   std::this_thread::sleep_for(std::chrono::microseconds(length * 1'000'000ull / bytesPerSecond_));
 }
 
-}  // namespace kv5::bench
+}  // namespace kv5

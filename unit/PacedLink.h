@@ -12,7 +12,7 @@
 
 #include "platform/midi/MidiEndpoint.h"
 
-namespace kv5::bench {
+namespace kv5 {
 
 class PacedLink : public MidiEndpoint {
  public:
@@ -36,4 +36,4 @@ class PacedLink : public MidiEndpoint {
   std::atomic<uint64_t> hostBytes_{0};
 };
 
-}  // namespace kv5::bench
+}  // namespace kv5
