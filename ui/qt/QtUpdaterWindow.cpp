@@ -305,9 +305,26 @@ void QtUpdaterWindow::MessageBox(const std::string& text, const std::string& cap
 }
 
 void QtUpdaterWindow::PostToUiThread(std::function<void()> call) {
+  {
+    std::lock_guard<std::mutex> hold(postedLock_);
+    posted_.push_back(std::move(call));
+  }
   // Queued on the window's thread; Qt drops it if the window is destroyed first.
   QMetaObject::invokeMethod(
-      this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+      this, [this] { RunPosted(); }, Qt::QueuedConnection);
+}
+
+void QtUpdaterWindow::RunPosted() {
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard<std::mutex> hold(postedLock_);
+      if (posted_.empty()) return;
+      call = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    call();
+  }
 }
 
 bool QtUpdaterWindow::OnUiThread() const {

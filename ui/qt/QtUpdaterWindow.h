@@ -2,6 +2,10 @@
 // drawing the toolkit-free dialog logic and forwarding its events to it.
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <mutex>
+
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -74,6 +78,8 @@ class QtUpdaterWindow : public QDialog, public DialogView {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Runs the calls other threads posted, in order.
+  void RunPosted();
   QComboBox* List(int listId);
   const QComboBox* List(int listId) const;
   QLineEdit* Edit(int id);
@@ -97,6 +103,11 @@ class QtUpdaterWindow : public QDialog, public DialogView {
   QLineEdit stepCounter_;
   QPushButton versionCheck_;
   QMenu systemMenu_;
+
+  // Calls from other threads pass through this queue under a lock of our own rather than inside
+  // Qt's event, so that the hand-over is visible to the thread sanitizer.
+  std::mutex postedLock_;
+  std::deque<std::function<void()>> posted_;
 };
 
 }  // namespace kv5
