@@ -1,7 +1,9 @@
 #include "support/JackServer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +107,39 @@ TEST(JackServerTest, TidiesUpAfterAServerThatWasKilled) {
   server.Stop();
   EXPECT_TRUE(server.ShmFiles().empty());
   EXPECT_EQ(DefaultServer(), "<unset>");
+}
+
+TEST(JackServerTest, AMetadataEnvironmentLeftByAKilledServerIsRemovedBeforeTheNextStarts) {
+  const std::string dir = JackMetadataDir();
+  mkdir(dir.c_str(), 0750);
+  const std::string marker = dir + "/left-by-a-killed-server";
+  std::ofstream(marker) << "x";
+  ASSERT_TRUE(std::ifstream(marker).good());
+  JackServer server;
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  EXPECT_FALSE(std::ifstream(marker).good());
+  server.Stop();
+}
+
+TEST(JackMetadata, OnlyAnEnvironmentNoProcessMapsIsRemoved) {
+  char pattern[] = "/tmp/kv5-jack-db-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  for (const char* name : {"__db.001", "__db.002", "metadata.db"}) {
+    std::ofstream(dir + "/" + name) << std::string(4096, '\0');
+  }
+  const int fd = open((dir + "/__db.001").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  void* region = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  ASSERT_NE(region, MAP_FAILED);
+  EXPECT_EQ(RemoveStaleJackMetadata(dir), 0) << "a process maps it: it is in use";
+  EXPECT_EQ(access(dir.c_str(), F_OK), 0);
+  munmap(region, 4096);
+  EXPECT_EQ(RemoveStaleJackMetadata(dir), 3);
+  EXPECT_NE(access(dir.c_str(), F_OK), 0) << "the directory goes too";
+  EXPECT_EQ(RemoveStaleJackMetadata(dir), 0) << "nothing there is nothing to do";
 }
 
 TEST(JackServerTest, ASecondServerWaitsUntilTheFirstIsGone) {

@@ -182,4 +182,44 @@ bool JackServerRegistered(const std::string& serverName) {
   return found;
 }
 
+namespace {
+
+bool AnyProcessMapsFilesIn(const std::string& dir) {
+  const std::string prefix = dir + "/";
+  bool found = false;
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* entry = readdir(proc)) {
+      if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+      std::ifstream maps(std::string("/proc/") + entry->d_name + "/maps");
+      std::string line;
+      while (!found && std::getline(maps, line)) found = line.find(prefix) != std::string::npos;
+      if (found) break;
+    }
+    closedir(proc);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string JackMetadataDir() {
+  return std::string(kShmDir) + "/jack_db-" + std::to_string(getuid());
+}
+
+int RemoveStaleJackMetadata(const std::string& dir) {
+  DIR* files = opendir(dir.c_str());
+  if (files == nullptr || AnyProcessMapsFilesIn(dir)) {
+    if (files != nullptr) closedir(files);
+    return 0;
+  }
+  int removed = 0;
+  while (dirent* entry = readdir(files)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && unlink((dir + "/" + name).c_str()) == 0) ++removed;
+  }
+  closedir(files);
+  rmdir(dir.c_str());
+  return removed;
+}
+
 }  // namespace kv5::test

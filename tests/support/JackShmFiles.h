@@ -34,4 +34,13 @@ bool ForgetDeadJackServer(const std::string& serverName);
 // The named server holds a registry slot.
 bool JackServerRegistered(const std::string& serverName);
 
+// libjack keeps clients' properties in a Berkeley DB environment, /dev/shm/jack_db-<uid>, that
+// a server removes when it ends cleanly. A server killed while it was still setting that up
+// leaves it half made, and every later server of the user then hangs in "BDB1546 unable to join
+// the environment" and never accepts a client. The directory of that environment:
+std::string JackMetadataDir();
+// Removes the environment in dir when no process maps a file of it (nothing can be using it);
+// returns how many files were removed.
+int RemoveStaleJackMetadata(const std::string& dir);
+
 }  // namespace kv5::test

@@ -102,6 +102,9 @@ int main(int argc, char** argv) {
     while (flock(machineLock, LOCK_EX) != 0 && errno == EINTR && !stopRequested) {
     }
   }
+  // Under the lock no server of ours runs: a metadata environment nobody maps is a killed
+  // server's, and one left half made would keep jackd from ever accepting clients.
+  kv5::test::RemoveStaleJackMetadata(kv5::test::JackMetadataDir());
   const pid_t jackd = stopRequested ? -1 : StartJackd(log, jackdArgs);
   std::printf("jackd %d\n", static_cast<int>(jackd));
   std::fflush(stdout);
@@ -134,7 +137,8 @@ int main(int argc, char** argv) {
       waitpid(jackd, nullptr, 0);
     }
   }
-  const int removed = kv5::test::RemoveJackServerFiles(segments, name);
+  int removed = kv5::test::RemoveJackServerFiles(segments, name);
+  if (killed) removed += kv5::test::RemoveStaleJackMetadata(kv5::test::JackMetadataDir());
   kv5::test::ForgetDeadJackServer(name);  // a killed server still holds its registry slot
   std::printf("stopped %d %d\n", killed ? 1 : 0, removed);
   std::fflush(stdout);
