@@ -140,6 +140,14 @@ for file in "$@"; do
     done
   fi
 done
+# A suppressions file named in the caller's sanitizer settings goes to the same path in the guest.
+for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+  list=$(printf '%s' "${!v:-}" | sed -n 's/.*suppressions=\([^:]*\).*/\1/p')
+  if [ -n "$list" ] && [ -f "$list" ]; then
+    mkdir -p "$R$(dirname "$list")"
+    cp -L "$list" "$R$list"
+  fi
+done
 [ -e "$R/lib64" ] || ln -s lib "$R/lib64"
 {
   echo '#!/bin/busybox sh'
