@@ -19,6 +19,23 @@ struct Parsed {
   std::string err;
 };
 
+// The MIDI systems the program offers here, and one it does not.
+#ifdef _WIN32
+const std::string kBackendList = "winmm|virtual";
+const std::string kNative = "winmm";
+constexpr BackendChoice kNativeChoice = BackendChoice::Default;
+const std::string kOtherNative = "winmm";
+constexpr BackendChoice kOtherNativeChoice = BackendChoice::Default;
+const std::string kForeign = "jack";
+#else
+const std::string kBackendList = "alsa|jack|virtual";
+const std::string kNative = "jack";
+constexpr BackendChoice kNativeChoice = BackendChoice::Jack;
+const std::string kOtherNative = "alsa";
+constexpr BackendChoice kOtherNativeChoice = BackendChoice::Alsa;
+const std::string kForeign = "winmm";
+#endif
+
 Parsed Parse(std::vector<std::string> args) {
   args.insert(args.begin(), "kv5update");
   std::vector<const char*> argv;
@@ -69,18 +86,18 @@ TEST(CommandLine, SubcommandsDevicesAndBackends) {
   EXPECT_FALSE(parsed.options.inDevice);
   EXPECT_FALSE(parsed.options.outDevice);
 
-  parsed = Parse({"check", "--in", "2", "--out", "TELVOR Q9", "--backend", "jack"});
+  parsed = Parse({"check", "--in", "2", "--out", "TELVOR Q9", "--backend", kNative});
   ASSERT_TRUE(parsed.outcome.run) << parsed.err;
   EXPECT_EQ(parsed.options.command, Command::Check);
-  EXPECT_EQ(parsed.options.backend, BackendChoice::Jack);
+  EXPECT_EQ(parsed.options.backend, kNativeChoice);
   EXPECT_EQ(parsed.options.inDevice, "2");
   EXPECT_EQ(parsed.options.outDevice, "TELVOR Q9");
 
   // The backend may stand before the subcommand too.
-  parsed = Parse({"--backend", "alsa", "update", "--yes-write-test-package"});
+  parsed = Parse({"--backend", kOtherNative, "update", "--yes-write-test-package"});
   ASSERT_TRUE(parsed.outcome.run) << parsed.err;
   EXPECT_EQ(parsed.options.command, Command::Update);
-  EXPECT_EQ(parsed.options.backend, BackendChoice::Alsa);
+  EXPECT_EQ(parsed.options.backend, kOtherNativeChoice);
   EXPECT_TRUE(parsed.options.writeTestPackage);
 }
 
@@ -113,12 +130,12 @@ TEST(CommandLine, UsageErrorsExitTwo) {
   const std::vector<std::vector<std::string>> wrong = {
       {},                                     // no subcommand
       {"flash"},                              // unknown subcommand
-      {"check", "--backend", "winmm"},        // unknown backend
+      {"check", "--backend", kForeign},       // a backend this system has not
       {"check", "--in"},                      // option without its value
       {"list", "--in", "0"},                  // list takes no device
       {"check", "--yes-write-test-package"},  // only update writes
       {"update", "--unit-normal-mode"},       // unit options need the virtual backend
-      {"update", "--backend", "jack", "--unit-firmware", "factory"},
+      {"update", "--backend", kNative, "--unit-firmware", "factory"},
       {"update", "--backend", "virtual", "--unit-code", "4D0012"},    // too short
       {"update", "--backend", "virtual", "--unit-code", "8D001200"},  // not a data byte
       {"update", "--backend", "virtual", "--unit-fault", "explode:erase:1"},
@@ -140,7 +157,7 @@ TEST(CommandLine, HelpAndVersion) {
   Parsed parsed = Parse({"--help"});
   EXPECT_FALSE(parsed.outcome.run);
   EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
-  for (const char* needle : {"list", "check", "update", "--backend", "alsa|jack|virtual",
+  for (const char* needle : {"list", "check", "update", "--backend", kBackendList.c_str(),
                              "Exit codes:", "  0    success", "  1    the session failed",
                              "  2    nothing was sent", "  130  Ctrl-C", "--unit-fault"}) {
     EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle << "\n" << parsed.out;
