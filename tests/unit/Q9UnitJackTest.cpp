@@ -7,8 +7,9 @@
 
 #include "platform/midi/jack/JackMidi.h"
 #include "support/ChildProcess.h"
+#include "support/DeviceLists.h"
+#include "support/HostPorts.h"
 #include "support/JackServer.h"
-#include "unit/HostPorts.h"
 #include "unit/UnitRequests.h"
 
 namespace kv5 {
@@ -52,8 +53,8 @@ TEST_F(Q9UnitJack, AppearsAsTelvorQ9AnswersAndReports) {
   {
     auto backend = OpenJackMidi(&error_);
     ASSERT_NE(backend, nullptr) << error_;
-    EXPECT_THAT(test::InDeviceNames(*backend), Contains("TELVOR Q9"));
-    EXPECT_THAT(test::OutDeviceNames(*backend), Contains("TELVOR Q9"));
+    EXPECT_THAT(test::DeviceNames(backend->In()), Contains("TELVOR Q9"));
+    EXPECT_THAT(test::DeviceNames(backend->Out()), Contains("TELVOR Q9"));
     test::HostPorts host(*backend);
     ASSERT_TRUE(host.Open("TELVOR Q9"));
     EXPECT_EQ(host.Ask(Hex("F0 7E 00 06 01 F7")),

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/midi/loopback/LoopbackMidi.h"
-#include "unit/HostPorts.h"
+#include "support/HostPorts.h"
 #include "unit/UnitRequests.h"
 #include "unit/VirtualUnit.h"
 

@@ -14,30 +14,6 @@ Bytes MakeSysex(size_t size, uint8_t seed) {
   return bytes;
 }
 
-template <typename Services>
-static std::vector<std::string> NamesOf(Services& services) {
-  std::vector<std::string> names;
-  const uint32_t count = services.GetNumDevs();
-  for (uint32_t i = 0; i < count; ++i) {
-    MidiDeviceCaps caps;
-    names.push_back(services.GetDevCaps(i, &caps) == MMSYSERR_NOERROR ? caps.szPname : "?");
-  }
-  return names;
-}
-
-std::vector<std::string> DeviceNames(MidiInServices& services) {
-  return NamesOf(services);
-}
-std::vector<std::string> DeviceNames(MidiOutServices& services) {
-  return NamesOf(services);
-}
-
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-  for (size_t i = 0; i < names.size(); ++i)
-    if (names[i] == name) return static_cast<int>(i);
-  return -1;
-}
-
 std::string FirstStartingWith(const std::vector<std::string>& names, const std::string& prefix) {
   for (const std::string& name : names)
     if (name.rfind(prefix, 0) == 0) return name;

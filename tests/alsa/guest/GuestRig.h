@@ -11,6 +11,7 @@
 #include "midi/MidiInPort.h"
 #include "platform/midi/MidiEndpoint.h"
 #include "platform/midi/MidiServices.h"
+#include "support/DeviceLists.h"
 
 namespace kv5::guest {
 
@@ -22,10 +23,8 @@ constexpr int kWaitLimitMs = 10000;
 // F0, size - 2 data bytes in a pattern that differs per seed, F7.
 Bytes MakeSysex(size_t size, uint8_t seed);
 
-std::vector<std::string> DeviceNames(MidiInServices& services);
-std::vector<std::string> DeviceNames(MidiOutServices& services);
-// The index of the first entry of that name, or -1.
-int IndexOf(const std::vector<std::string>& names, const std::string& name);
+using test::DeviceNames;
+using test::IndexOf;
 // The first entry that starts with prefix, or "".
 std::string FirstStartingWith(const std::vector<std::string>& names, const std::string& prefix);
 

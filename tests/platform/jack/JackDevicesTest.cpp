@@ -19,8 +19,8 @@ TEST_F(JackDevicesTest, ListsNameOtherClientsPortsInAStableOrder) {
   StartEcho("TELVOR Q9");
   auto host = OpenHost();
   ASSERT_NE(host, nullptr);
-  EXPECT_THAT(InDeviceNames(host->In()), ElementsAre("TELVOR Q9"));
-  EXPECT_THAT(OutDeviceNames(host->Out()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(host->In()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(host->Out()), ElementsAre("TELVOR Q9"));
 
   // A client with two output ports: each is listed as "client:port". Its ports are another
   // backend's own, opened on the echo; that backend does not list them itself.
@@ -28,21 +28,21 @@ TEST_F(JackDevicesTest, ListsNameOtherClientsPortsInAStableOrder) {
   ASSERT_NE(rig, nullptr);
   MidiOutHandle first = 0;
   MidiOutHandle second = 0;
-  const int echo = FindOutDevice(rig->Out(), "TELVOR Q9");
+  const int echo = IndexOf(DeviceNames(rig->Out()), "TELVOR Q9");
   ASSERT_EQ(rig->Out().Open(&first, static_cast<uint32_t>(echo)), MMSYSERR_NOERROR);
   ASSERT_EQ(rig->Out().Open(&second, static_cast<uint32_t>(echo)), MMSYSERR_NOERROR);
-  EXPECT_THAT(InDeviceNames(rig->In()), ElementsAre("TELVOR Q9"));
-  EXPECT_THAT(OutDeviceNames(rig->Out()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(rig->In()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(rig->Out()), ElementsAre("TELVOR Q9"));
 
   // A client name beyond the 31 characters of the capability record is cut.
   auto wordy = OpenJackEndpoint("A client whose name is far too long", &error_);
   ASSERT_NE(wordy, nullptr) << error_;
 
-  const auto inputs = InDeviceNames(host->In());
+  const auto inputs = DeviceNames(host->In());
   EXPECT_THAT(inputs, ElementsAre("A client whose name is far too ", "Rig:midi_out",
                                   "Rig:midi_out_2", "TELVOR Q9"));
-  EXPECT_EQ(InDeviceNames(host->In()), inputs) << "listing again keeps the order";
-  EXPECT_THAT(OutDeviceNames(host->Out()),
+  EXPECT_EQ(DeviceNames(host->In()), inputs) << "listing again keeps the order";
+  EXPECT_THAT(DeviceNames(host->Out()),
               ElementsAre("A client whose name is far too ", "TELVOR Q9"));
 
   MidiDeviceCaps caps;
@@ -58,7 +58,7 @@ TEST_F(JackDevicesTest, ListsNameOtherClientsPortsInAStableOrder) {
   EXPECT_EQ(host->Out().Close(mine), MMSYSERR_NOERROR);
 
   EXPECT_EQ(rig->Out().Close(first), MMSYSERR_NOERROR);
-  EXPECT_THAT(InDeviceNames(host->In()),
+  EXPECT_THAT(DeviceNames(host->In()),
               ElementsAre("A client whose name is far too ", "Rig", "TELVOR Q9"));
   EXPECT_EQ(rig->Out().Close(second), MMSYSERR_NOERROR);
   EXPECT_EQ(rig->Out().Close(second), MMSYSERR_INVALHANDLE);
@@ -68,7 +68,7 @@ TEST_F(JackDevicesTest, TheFirstMessageAfterEveryOpenArrives) {
   StartEcho("TELVOR Q9");
   auto backend = OpenHost();
   ASSERT_NE(backend, nullptr);
-  HostLink link(*backend);
+  HostPorts link(*backend);
   // Each open waits until its connection is in the running graph: a message written in a cycle
   // before that would be lost. The window is narrow, so many rounds.
   for (uint32_t round = 0; round < 20; ++round) {
@@ -90,7 +90,7 @@ TEST_F(JackDevicesTest, ClosingRemovesOurPortsAndAQueuedBufferBlocksClose) {
   auto observer = OpenHost(0, "observer");
   ASSERT_NE(host, nullptr);
   ASSERT_NE(observer, nullptr);
-  EXPECT_THAT(InDeviceNames(observer->In()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(observer->In()), ElementsAre("TELVOR Q9"));
 
   MidiInServices& in = host->In();
   MidiInHandle handle = 0;
@@ -99,8 +99,8 @@ TEST_F(JackDevicesTest, ClosingRemovesOurPortsAndAQueuedBufferBlocksClose) {
   MidiOutHandle out = 0;
   ASSERT_EQ(host->Out().Open(&out, 0), MMSYSERR_NOERROR);
   // The observer sees our output port, not our input port (its MIDI IN list shows outputs).
-  EXPECT_THAT(InDeviceNames(observer->In()), ElementsAre("TELVOR Q9", "kv5 host"));
-  EXPECT_THAT(OutDeviceNames(observer->Out()), ElementsAre("TELVOR Q9", "kv5 host"));
+  EXPECT_THAT(DeviceNames(observer->In()), ElementsAre("TELVOR Q9", "kv5 host"));
+  EXPECT_THAT(DeviceNames(observer->Out()), ElementsAre("TELVOR Q9", "kv5 host"));
 
   uint8_t buffer[64];
   MidiHeader header;
@@ -114,15 +114,15 @@ TEST_F(JackDevicesTest, ClosingRemovesOurPortsAndAQueuedBufferBlocksClose) {
   EXPECT_EQ(in.Close(handle), MMSYSERR_NOERROR);
   EXPECT_EQ(in.Close(handle), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(host->Out().Close(out), MMSYSERR_NOERROR);
-  EXPECT_THAT(InDeviceNames(observer->In()), ElementsAre("TELVOR Q9"));
-  EXPECT_THAT(OutDeviceNames(observer->Out()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(observer->In()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(observer->Out()), ElementsAre("TELVOR Q9"));
 }
 
 TEST_F(JackDevicesTest, AServerThatGoesAwayEndsSendsInsteadOfHangingThem) {
   StartEcho("TELVOR Q9");
   auto backend = OpenHost();
   ASSERT_NE(backend, nullptr);
-  HostLink link(*backend, /*completionLimitMs=*/2000);
+  HostPorts link(*backend, /*completionLimitMs=*/2000);
   ASSERT_TRUE(link.Open("TELVOR Q9"));
 
   echo_.CloseInput();

@@ -23,7 +23,7 @@ TEST_F(JackRoundTripTest, MessagesOfEverySizeComeBackByteExact) {
   StartEcho("TELVOR Q9");
   auto backend = OpenHost();
   ASSERT_NE(backend, nullptr);
-  HostLink link(*backend);
+  HostPorts link(*backend);
   ASSERT_TRUE(link.Open("TELVOR Q9"));
 
   // 40000 bytes exceed what one cycle's MIDI buffer holds, so they travel in pieces.
@@ -54,7 +54,7 @@ TEST_F(JackRoundTripTest, MessagesTooLongForACycleTravelInPiecesBothWays) {
   {
     MidiOutServices& services = backend->Out();
     MidiOutHandle out = 0;
-    const int echoIn = FindOutDevice(services, "TELVOR Q9");
+    const int echoIn = IndexOf(DeviceNames(services), "TELVOR Q9");
     ASSERT_EQ(services.Open(&out, static_cast<uint32_t>(echoIn)), MMSYSERR_NOERROR);
     auto message = MakeSysex(20000, 9);
     MidiHeader header;
@@ -69,7 +69,7 @@ TEST_F(JackRoundTripTest, MessagesTooLongForACycleTravelInPiecesBothWays) {
     EXPECT_EQ(services.Close(out), MMSYSERR_NOERROR);
   }
 
-  HostLink link(*backend);
+  HostPorts link(*backend);
   ASSERT_TRUE(link.Open("TELVOR Q9"));
 
   for (size_t size : {22u, 4700u, 20000u}) {
@@ -89,7 +89,7 @@ TEST_F(JackRoundTripTest, ThreeHundredRoundTripsArriveInOrder) {
   StartEcho("TELVOR Q9");
   auto backend = OpenHost();
   ASSERT_NE(backend, nullptr);
-  HostLink link(*backend);
+  HostPorts link(*backend);
   ASSERT_TRUE(link.Open("TELVOR Q9"));
 
   std::vector<double> times;
@@ -128,11 +128,11 @@ TEST_F(JackRoundTripTest, MessagesArrivingBackToBackAreAllCaptured) {
   ASSERT_NE(sender, nullptr);
 
   MidiOutHandle out = 0;
-  const int echoIn = FindOutDevice(sender->Out(), "TELVOR Q9");
+  const int echoIn = IndexOf(DeviceNames(sender->Out()), "TELVOR Q9");
   ASSERT_GE(echoIn, 0);
   ASSERT_EQ(sender->Out().Open(&out, static_cast<uint32_t>(echoIn)), MMSYSERR_NOERROR);
   MidiInPort in(receiver->In());
-  in.DeviceIndex = FindInDevice(receiver->In(), "sender");
+  in.DeviceIndex = IndexOf(DeviceNames(receiver->In()), "sender");
   ASSERT_GE(in.DeviceIndex, 0);
   ASSERT_EQ(in.Open(), 1);
 

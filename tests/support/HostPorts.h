@@ -1,5 +1,5 @@
 // The host's two ports on a MIDI backend, opened on the devices of one name, for tests that talk
-// to the virtual unit through a real transport (loopback, JACK).
+// through a real transport (loopback, JACK) to the virtual unit or an echoing peer.
 #pragma once
 
 #include <chrono>
@@ -13,18 +13,20 @@
 
 namespace kv5::test {
 
-// Names of the devices in a list, in list order.
-std::vector<std::string> InDeviceNames(MidiBackend& backend);
-std::vector<std::string> OutDeviceNames(MidiBackend& backend);
-
 class HostPorts {
  public:
-  explicit HostPorts(MidiBackend& backend)
-      : in_(backend.In()), out_(backend.Out()), backend_(backend) {}
+  explicit HostPorts(MidiBackend& backend,
+                     uint32_t completionLimitMs = MidiOutPort::kDefaultCompletionLimitMs)
+      : in_(backend.In()), out_(backend.Out(), completionLimitMs), backend_(backend) {}
   ~HostPorts();
 
-  // Opens the input and output devices named `name`; false when either is missing or fails.
+  // Opens the input and output devices named `name` (closing what was open); false when either
+  // is missing or fails.
   bool Open(const std::string& name);
+  void Close();
+  MidiInPort& In() { return in_; }
+  MidiOutPort& Out() { return out_; }
+
   bool Send(std::vector<uint8_t> message);
   // The next complete message (entries joined up to F7); empty on timeout.
   std::vector<uint8_t> Receive(std::chrono::milliseconds limit);

@@ -1,48 +1,28 @@
-#include "unit/HostPorts.h"
+#include "support/HostPorts.h"
 
-#include <algorithm>
 #include <thread>
 
+#include "support/DeviceLists.h"
+
 namespace kv5::test {
-namespace {
-
-template <typename Services>
-std::vector<std::string> Names(Services& services) {
-  std::vector<std::string> names;
-  const uint32_t count = services.GetNumDevs();
-  for (uint32_t i = 0; i < count; ++i) {
-    MidiDeviceCaps caps;
-    names.push_back(services.GetDevCaps(i, &caps) == MMSYSERR_NOERROR ? caps.szPname : "");
-  }
-  return names;
-}
-
-int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-  const auto it = std::find(names.begin(), names.end(), name);
-  return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
-
-}  // namespace
-
-std::vector<std::string> InDeviceNames(MidiBackend& backend) {
-  return Names(backend.In());
-}
-std::vector<std::string> OutDeviceNames(MidiBackend& backend) {
-  return Names(backend.Out());
-}
 
 HostPorts::~HostPorts() {
-  out_.Close();
-  in_.CloseIfOpen();
+  Close();
 }
 
 bool HostPorts::Open(const std::string& name) {
-  const int outIndex = IndexOf(OutDeviceNames(backend_), name);
-  const int inIndex = IndexOf(InDeviceNames(backend_), name);
+  Close();
+  const int outIndex = IndexOf(DeviceNames(backend_.Out()), name);
+  const int inIndex = IndexOf(DeviceNames(backend_.In()), name);
   if (outIndex < 0 || inIndex < 0) return false;
   if (out_.Open(outIndex) != 1) return false;
   in_.DeviceIndex = inIndex;
   return in_.Open() == 1;
+}
+
+void HostPorts::Close() {
+  out_.Close();
+  in_.CloseIfOpen();
 }
 
 bool HostPorts::Send(std::vector<uint8_t> message) {
