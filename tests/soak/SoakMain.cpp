@@ -105,7 +105,9 @@ struct Lane {
 class Soak {
  public:
   explicit Soak(const Options& options)
-      : options_(options), timing_(SoakTiming(options.timeScale)) {}
+      : options_(options),
+        timing_(SoakTiming(options.timeScale)),
+        cleanTiming_(SoakTiming(options.timeScale * kCleanTimeScale)) {}
 
   int Run() {
     if (!Calibrate()) return 1;
@@ -135,8 +137,9 @@ class Soak {
     return summary_.Line(done_.load(), options_.seed, cleanTime_, Elapsed());
   }
 
-  SessionSetup Setup(Lane& lane, LoopbackMidi& midi, VirtualUnit& unit, milliseconds bound) {
-    return {midi, *lane.timer, unit, timing_, bound, std::nullopt, teardownLimit_};
+  SessionSetup Setup(Lane& lane, LoopbackMidi& midi, VirtualUnit& unit, milliseconds bound,
+                     const SessionTiming& timing) {
+    return {midi, *lane.timer, unit, timing, bound, std::nullopt, teardownLimit_};
   }
 
   // A clean update on this machine and build sets the time every session's bound starts from.
@@ -148,7 +151,7 @@ class Soak {
     VirtualUnit unit(midi.AddDevice("TELVOR Q9"), config);
     unit.Start();
     const SessionResult clean =
-        RunSession(Setup(lane, midi, unit, std::chrono::minutes(5)), lane.watchdog);
+        RunSession(Setup(lane, midi, unit, std::chrono::minutes(5), cleanTiming_), lane.watchdog);
     if (clean.end != SessionEnd::Completed || !clean.flashMatches) {
       std::printf("soak: a clean update did not complete (%s: %s); nothing to soak\n",
                   EndName(clean.end), clean.message.c_str());
@@ -177,7 +180,7 @@ class Soak {
     VirtualUnit unit(midi.AddDevice("TELVOR Q9"), config);
     unit.Start();
 
-    SessionSetup setup = Setup(lane, midi, unit, cleanBound_ + plan.extraTime);
+    SessionSetup setup = Setup(lane, midi, unit, cleanBound_ + plan.extraTime, timing_);
     setup.closeAfter = plan.closeAfter;
     const SessionResult result = RunSession(setup, lane.watchdog);
     summary_.NoteDuration(result.duration, setup.bound);
@@ -193,7 +196,8 @@ class Soak {
       // lost) has to be powered up in update mode again, as its owner would.
       if (plan.wakeForRecovery || !unit.InUpdateMode()) unit.PowerUp(true);
       if (plan.deviceCode) unit.SetDeviceCode(UnitConfig{}.deviceCode);
-      const SessionResult again = RunSession(Setup(lane, midi, unit, cleanBound_), lane.watchdog);
+      const SessionResult again =
+          RunSession(Setup(lane, midi, unit, cleanBound_, cleanTiming_), lane.watchdog);
       const bool recovered = again.end == SessionEnd::Completed && again.flashMatches;
       summary_.AddRecovery(recovered);
       recovery = recovered ? "; clean update after it completed"
@@ -246,7 +250,13 @@ class Soak {
   }
 
   const Options options_;
+  // Clean updates (the calibration, and the retry after a failure) wait longer than the faulted
+  // sessions: on a loaded machine an answer later than the fast write wait makes the host resend
+  // a chunk the unit has written, which a unit that only writes erased flash refuses, and that
+  // failure is not what the retry is there to find (whether the unit was left recoverable).
+  static constexpr double kCleanTimeScale = 5;
   const SessionTiming timing_;
+  const SessionTiming cleanTiming_;
   SoakSummary summary_;
   std::atomic<uint32_t> done_{0};
   const Clock::time_point started_ = Clock::now();
