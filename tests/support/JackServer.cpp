@@ -38,6 +38,11 @@ namespace kv5::test {
 namespace {
 
 constexpr const char* kServerVariable = "JACK_DEFAULT_SERVER";
+// Servers of one process may start and stop on different threads.
+std::mutex& EnvironmentLock() {
+  static std::mutex lock;
+  return lock;
+}
 constexpr uint64_t kShmNeeded = 256ull << 20;
 // How long a guard may wait for the servers of other tests to be gone before it starts ours.
 constexpr std::chrono::seconds kGuardQueueLimit{180};
@@ -167,11 +172,14 @@ bool JackServer::Start(std::string* error) {
     }
   }
 
-  const char* previous = std::getenv(kServerVariable);
-  hadPreviousDefault_ = previous != nullptr;
-  previousDefault_ = previous != nullptr ? previous : "";
-  setenv(kServerVariable, name_.c_str(), 1);
-  envSet_ = true;
+  {
+    std::lock_guard<std::mutex> hold(EnvironmentLock());
+    const char* previous = std::getenv(kServerVariable);
+    hadPreviousDefault_ = previous != nullptr;
+    previousDefault_ = previous != nullptr ? previous : "";
+    setenv(kServerVariable, name_.c_str(), 1);
+    envSet_ = true;
+  }
 
   if (jackd_ <= 0) {
     *error = "the jackd guard did not start jackd";
@@ -259,12 +267,16 @@ void JackServer::Crash() {
 
 void JackServer::RestoreEnvironment() {
   if (!envSet_) return;
+  std::lock_guard<std::mutex> hold(EnvironmentLock());
+  envSet_ = false;
+  // A server started since has made itself the default: its clients must keep finding it.
+  const char* current = std::getenv(kServerVariable);
+  if (current == nullptr || name_ != current) return;
   if (hadPreviousDefault_) {
     setenv(kServerVariable, previousDefault_.c_str(), 1);
   } else {
     unsetenv(kServerVariable);
   }
-  envSet_ = false;
 }
 
 bool JackServer::Running() const {
