@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Draws the program's icon (a MIDI socket on a blue tile, with an arrow pointing into it) and
 writes AppIcon.ico: 48, 32 and 16 pixels, each in 16 colours, 256 colours and 24-bit colour.
+With --png it writes the icon theme's PNG files instead, one <size>.png per usual size, with
+partial transparency at the rounded edges.
 
 Usage: make-app-icon.py [output.ico]   (default: AppIcon.ico beside this script)
+       make-app-icon.py --png folder
 Only the standard library is used, so the icon can be redrawn anywhere.
 """
 import math
 import os
 import struct
 import sys
+import zlib
 
 SUPERSAMPLE = 4
 TILE_TOP = (0x2B, 0x5C, 0x9E)
@@ -68,7 +72,7 @@ def shade(x, y, s):
 
 
 def draw(s):
-    """Rows of (r, g, b, opaque) pixels, top row first."""
+    """Rows of (r, g, b, coverage) pixels, top row first; coverage counts the covered samples."""
     rows = []
     n = SUPERSAMPLE
     for py in range(s):
@@ -81,12 +85,34 @@ def draw(s):
                     if c is not None:
                         total += 1
                         r, g, b = r + c[0], g + c[1], b + c[2]
-            if total * 2 < n * n:
-                row.append((0, 0, 0, False))
+            if total == 0:
+                row.append((0, 0, 0, 0))
             else:
-                row.append((r // total, g // total, b // total, True))
+                row.append((r // total, g // total, b // total, total))
         rows.append(row)
     return rows
+
+
+def opaque(rows):
+    """The icon file's pixels: opaque where most samples are covered, else transparent."""
+    n = SUPERSAMPLE * SUPERSAMPLE
+    return [[(r, g, b, True) if c * 2 >= n else (0, 0, 0, False) for r, g, b, c in row]
+            for row in rows]
+
+
+def png(rows):
+    """A PNG file of 8-bit RGBA pixels, alpha from each pixel's coverage."""
+    n = SUPERSAMPLE * SUPERSAMPLE
+    raw = b"".join(b"\0" + bytes(v for r, g, b, c in row for v in (r, g, b, round(255 * c / n)))
+                   for row in rows)
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", len(rows), len(rows), 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) +
+            chunk(b"IEND", b""))
 
 
 def vga_palette():
@@ -146,11 +172,19 @@ def bitmap(rows, bits):
     return header + table + colour + mask
 
 
+PNG_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--png":
+        for size in PNG_SIZES:
+            with open(os.path.join(sys.argv[2], "%d.png" % size), "wb") as f:
+                f.write(png(draw(size)))
+        return
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "AppIcon.ico")
     images = []
     for size in (48, 32, 16):
-        rows = draw(size)
+        rows = opaque(draw(size))
         for bits in (4, 8, 24):
             images.append((size, bits, bitmap(rows, bits)))
     directory = struct.pack("<HHH", 0, 1, len(images))

@@ -1,0 +1,53 @@
+# What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB), a zip that runs where
+# it is unpacked on Windows (cpack -G ZIP). The files come from the install rules beside each
+# target; this file only says how they are packed.
+
+set(KV5_PACKAGE_MAINTAINER "kv5update maintainers <kv5update@telvor.invalid>" CACHE STRING
+    "Maintainer named in the Debian package")
+
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "kv5update maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the TELVOR Q9 over MIDI")
+set(CPACK_PACKAGE_DESCRIPTION "\
+The updater rewrites the flash of a TELVOR Q9 over MIDI System Exclusive, or
+reads the unit's version stamps and shows them beside the package's. It comes
+as a window (kv5updater), as a command-line program (kv5update) and with a
+virtual unit to try it on (q9-unit).
+
+The firmware package travels inside the programs; its stamps are
+${KV5_PACKAGE_STAMPS}.
+${KV5_PACKAGE_NOTE}")
+set(CPACK_STRIP_FILES ON)
+# Directories as a system package has them, whatever the umask of the build.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KV5_PACKAGE_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+  # Every Debian package carries its copyright and its changelog in its documentation folder.
+  install(FILES "${KV5_SOURCE_ROOT}/app/linux/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+  # KV5_RELEASE_DAY in the changelog's form.
+  string(TIMESTAMP changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+  file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/changelog" CONTENT "\
+${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
+
+  * Release ${PROJECT_VERSION}.
+  * Firmware package ${KV5_PACKAGE_STAMPS}.
+
+ -- ${KV5_PACKAGE_MAINTAINER}  ${changelog_date}
+")
+  kv5_install_gzipped("${CMAKE_BINARY_DIR}/changelog" "${CMAKE_INSTALL_DOCDIR}")
+endif()
+
+include(CPack)
