@@ -2,15 +2,18 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <optional>
 
 #include "ui/qt/AppIcon.h"
 #include "ui/qt/QtUpdaterDialog.h"
+#include "ui/qt/SignalClose.h"
 
 namespace kv5 {
 
 struct QtToolkit::Impl {
   Impl(int& argc, char** argv) : application(argc, argv) {}
   QApplication application;
+  std::optional<SignalClose> signalClose;  // gone before the application
 };
 
 QtToolkit::QtToolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>(argc, argv)) {
@@ -31,6 +34,10 @@ void QtToolkit::ShowApplicationMessage(const std::string& text) {
                   QString::fromStdString(text), QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
   box.exec();
+}
+
+void QtToolkit::CloseOnTerminationSignals() {
+  if (!impl_->signalClose) impl_->signalClose.emplace();
 }
 
 }  // namespace kv5

@@ -24,6 +24,8 @@ class QtToolkit {
                        const SessionTiming& timing);
   // A plain message box with the exclamation icon and the application's name as caption.
   void ShowApplicationMessage(const std::string& text);
+  // From now on SIGTERM, SIGINT and SIGHUP close the program as the window's close box does.
+  void CloseOnTerminationSignals();
 
  private:
   struct Impl;
