@@ -1,11 +1,13 @@
 // SysEx of every size the protocol and its margins use, crossing the kernel's sequencer intact
 // through the real input and output ports: client to client, through "Midi Through", from a
 // virtual raw MIDI port and into a card's raw MIDI device, and from and to plain clients with the
-// library's default settings.
+// library's default settings; and a message broken by lost input events, dropped.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
+#include <thread>
 
 #include "GuestRig.h"
 #include "midi/MidiInPort.h"
@@ -196,6 +198,42 @@ TEST_F(AlsaGuestTransfer, AHardwarePortGetsPacedPiecesOthersOneEventPerMessage) 
     EXPECT_EQ(received.get(), message);
     EXPECT_EQ(events, isHardware ? 19 : 1);  // 4700 bytes in pieces of 256
   }
+}
+
+// Events that find the input pool full are lost, and the kernel says so (-ENOSPC): the message
+// they broke is dropped, not joined across the hole; the next whole message arrives.
+TEST(AlsaGuestInputLoss, AMessageWithLostEventsIsDroppedNotJoined) {
+  AlsaConfig small;
+  small.inputPoolCells = 20;  // 560 bytes
+  std::string error;
+  auto backend = OpenAlsaMidi(&error, small);
+  ASSERT_NE(backend, nullptr) << error;
+  auto peer = PlainSeqClient::Open("Lossy Peer", &error);
+  ASSERT_NE(peer, nullptr) << error;
+  const int port = peer->AddPort("out", true, false);
+  ASSERT_GE(port, 0);
+  MidiInPort in(backend->In());
+  in.DeviceIndex = IndexOf(DeviceNames(backend->In()), "Lossy Peer");
+  ASSERT_GE(in.DeviceIndex, 0);
+  ASSERT_EQ(in.Open(), 1);
+
+  // Pauses give the reader time to take in what was sent, so the order of events is fixed.
+  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+  const Bytes head = {0xF0, 0x7D, 0x01, 0x02};
+  ASSERT_EQ(peer->SendOneEvent(port, head.data(), head.size()), 0);
+  settle();
+  const Bytes tooLarge = MakeSysex(2000, 60);  // 72 cells: lost, and the loss is flagged
+  EXPECT_LT(peer->SendOneEvent(port, tooLarge.data(), tooLarge.size()), 0);
+  // The kernel reports the loss at the next read and discards what waits then: this piece.
+  const Bytes discarded = {0x05, 0x06};
+  ASSERT_EQ(peer->SendOneEvent(port, discarded.data(), discarded.size()), 0);
+  settle();
+  // Joined to the head this would pass as F0 7D 01 02 03 04 F7.
+  const Bytes tail = {0x03, 0x04, 0xF7};
+  ASSERT_EQ(peer->SendOneEvent(port, tail.data(), tail.size()), 0);
+  const Bytes whole = MakeSysex(22, 61);
+  ASSERT_EQ(peer->SendOneEvent(port, whole.data(), whole.size()), 0);
+  EXPECT_EQ(DrainPort(in, whole.size()), std::vector<Bytes>{whole});
 }
 
 }  // namespace
