@@ -1,5 +1,6 @@
 // The parts of the sequencer backend that need no kernel: list names, reassembly of split SysEx,
-// pacing towards a hardware line, and a clean failure where the sequencer is missing.
+// pacing towards a hardware line, the raw MIDI device behind a card's port, and a clean failure
+// where the sequencer is missing.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/midi/alsa/AlsaCardPort.h"
 #include "platform/midi/alsa/AlsaDeviceNames.h"
 #include "platform/midi/alsa/AlsaMidi.h"
 #include "platform/midi/alsa/SysexAssembler.h"
@@ -96,6 +98,23 @@ TEST(WirePacer, LetsABufferFullGoAtOnceThenFollowsTheLine) {
   // A piece larger than the buffer waits only for the buffer to empty.
   pacer.Sent(500, start + seconds(11));
   EXPECT_NEAR(duration<double>(pacer.DelayBefore(2000, start + seconds(11))).count(), 5.0, 1e-6);
+}
+
+TEST(AlsaCardPort, PortsMapToTheRawDeviceTheKernelBridgedThem) {
+  // A USB interface with two output jacks on device 0 and one on device 1: ports 0, 1 and 32.
+  const std::vector<CardRawOutput> usb = {{0, "Q9 Interface", 2}, {1, "Q9 Interface", 1}};
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 1, usb), (RawMidiAddress{2, 0, 1}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 32, usb), (RawMidiAddress{2, 1, 0}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 2, usb), std::nullopt);   // no third jack
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 33, usb), std::nullopt);  // nor a second on 1
+  EXPECT_EQ((RawMidiAddress{2, 1, 0}).Name(), "hw:2,1,0");
+  // Virtual raw MIDI: a client per device, each with port 0; device 1 is not device 0's port 0.
+  const std::vector<CardRawOutput> virmidi = {{0, "Virtual Raw MIDI", 16},
+                                              {1, "Virtual Raw MIDI", 16}};
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", 0, virmidi), (RawMidiAddress{3, 1, 0}));
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-0", 0, virmidi), (RawMidiAddress{3, 0, 0}));
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", 1, virmidi), std::nullopt);
+  EXPECT_EQ(MatchCardPort(3, "Card Without Outputs", 0, {}), std::nullopt);
 }
 
 bool SequencerPresent() {

@@ -228,6 +228,26 @@ TEST(SysexInputBuffers, StatusByteInterruptingAMessageGivesALongError) {
   EXPECT_EQ(got[2].bytes, (Bytes{0xF0, 0x04, 0xF7}));
 }
 
+TEST(SysexInputBuffers, ALossDropsTheMessageItInterruptsAndNothingElse) {
+  Owner owner(64);
+  owner.Open();
+  // The transport lost bytes in the middle of a message: its head and tail would join into one
+  // message with a hole, F0 01 02 03 04 F7, if the loss went unmarked.
+  owner.Feed({0xF0, 0x01, 0x02});
+  owner.Buffers().MarkLoss();
+  owner.Feed({0x03, 0x04, 0xF7});
+  // A loss between messages costs nothing.
+  owner.Buffers().MarkLoss();
+  owner.Feed(Message(6, 9));
+  ASSERT_TRUE(owner.WaitFor(2));
+  const auto got = owner.Deliveries();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].message, MIM_LONGERROR);
+  EXPECT_EQ(got[0].bytes, (Bytes{0xF0, 0x01, 0x02}));
+  EXPECT_EQ(got[1].message, MIM_LONGDATA);
+  EXPECT_EQ(got[1].bytes, Message(6, 9));
+}
+
 TEST(SysexInputBuffers, StopHandsBackAPartlyFilledBufferAndDropsTheRest) {
   Owner owner(64);
   owner.Open();

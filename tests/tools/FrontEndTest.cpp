@@ -224,21 +224,29 @@ TEST(FrontEnd, TestPackageGoesToARealDeviceOnlyWithTheFlag) {
   EXPECT_EQ(run.err, kWarning);
 }
 
-TEST(FrontEnd, PortsThatCannotOpenExitTwo) {
+TEST(FrontEnd, PortsThatCannotOpenExitTwoAndADeviceInUseIsNamedAsSuch) {
+  const std::string busy =
+      "Another program may be using the device: close it, or disconnect it from the unit's "
+      "port, and try again.\n";
   RecordingMidi midi;
   midi.SetInputDevices({"TELVOR Q9"});
   midi.SetOutputDevices({"TELVOR Q9"});
   midi.SetResult("midiOutOpen", MMSYSERR_ALLOCATED);
   RunResult run = RunOn(midi, Options(Command::Check));
   EXPECT_EQ(run.code, kExitUsage);
-  EXPECT_EQ(run.err, "Can't open MIDI Out device.\n");
+  EXPECT_EQ(run.err, "Can't open MIDI Out device.\n" + busy);
 
   midi.SetResult("midiOutOpen", MMSYSERR_NOERROR);
   midi.SetResult("midiInOpen", MMSYSERR_ALLOCATED);
   run = RunOn(midi, Options(Command::Check));
   EXPECT_EQ(run.code, kExitUsage);
-  EXPECT_EQ(run.err, "Can't open MIDI In device.\n");
+  EXPECT_EQ(run.err, "Can't open MIDI In device.\n" + busy);
   EXPECT_EQ(midi.Count("midiOutLongMsg"), 0u);
+
+  // Any other refusal gets the window's message alone.
+  midi.SetResult("midiInOpen", MMSYSERR_ERROR);
+  run = RunOn(midi, Options(Command::Check));
+  EXPECT_EQ(run.err, "Can't open MIDI In device.\n");
 }
 
 TEST(FrontEnd, InterruptAbortsTheSessionAsClosingTheWindow) {

@@ -6,6 +6,7 @@
 #include "firmware/FirmwarePackage.h"
 #include "platform/timer/TimerServices.h"
 #include "session/StringTable.h"
+#include "tools/kv5update/BusyDeviceWatch.h"
 #include "tools/kv5update/CommandLine.h"
 #include "tools/kv5update/ConsoleView.h"
 #include "tools/kv5update/DeviceChoice.h"
@@ -116,11 +117,12 @@ int RunFrontEnd(const FrontEndOptions& options, ConsoleStreams& streams,
   return RunCommand(options, midi->Backend(), midi->Unit() != nullptr, streams, interrupt);
 }
 
-int RunCommand(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
+int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
                ConsoleStreams& streams, const std::atomic<int>& interrupt) {
   std::unique_ptr<TimerServices> timer = MakeSystemTimerServices();
   SessionReporter reporter(streams);
   ConsoleView view(reporter);
+  BusyDeviceWatch midi(system);
   CKv5UpdatorDlg dialog(view, midi, *timer, kInstanceIndex);
   dialog.OnInitDialog();
 
@@ -155,6 +157,9 @@ int RunCommand(const FrontEndOptions& options, MidiBackend& midi, bool inProcess
   }
   if (!dialog.Busy() && !dialog.WorkerRunning()) {
     // The ports did not open (the error box said which); nothing was sent.
+    if (midi.LastOpenFoundDeviceBusy())
+      streams.err << "Another program may be using the device: close it, or disconnect it from "
+                     "the unit's port, and try again.\n";
     CloseWindow(dialog, view);
     return kExitUsage;
   }

@@ -9,24 +9,23 @@
 namespace kv5 {
 namespace {
 
-// Far longer than any message of the protocol; an endless message must not eat memory.
-constexpr size_t kLongestMessage = 1u << 20;
 constexpr unsigned int kPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
 
 // A published client: its input port takes what others send, its output port feeds those who
 // subscribe to it.
 class AlsaEndpoint : public MidiEndpoint {
  public:
-  AlsaEndpoint(SeqClient seq, std::string name, int inPort, int outPort)
+  AlsaEndpoint(SeqClient seq, std::string name, int inPort, int outPort, const AlsaConfig& config)
       : seq_(std::move(seq)),
         name_(std::move(name)),
         inPort_(inPort),
         outPort_(outPort),
-        sender_(seq_.get()),
-        assembler_(kLongestMessage),
-        reader_(seq_.get(), [this](int port, const uint8_t* bytes, size_t count) {
-          Received(port, bytes, count);
-        }) {}
+        sender_(seq_.get(), config),
+        assembler_(config.longestEndpointMessage),
+        reader_(
+            seq_.get(),
+            [this](int port, const uint8_t* bytes, size_t count) { Received(port, bytes, count); },
+            [this] { Lost(); }) {}
 
   bool Ready() const { return reader_.Running(); }
 
@@ -51,6 +50,12 @@ class AlsaEndpoint : public MidiEndpoint {
     });
   }
 
+  // Lost events leave a hole in the message being assembled: it is dropped.
+  void Lost() {
+    std::lock_guard<std::mutex> hold(receiverLock_);
+    assembler_.Drop();
+  }
+
   // Declared in the order of construction; the reader stops first, the client closes last.
   SeqClient seq_;
   const std::string name_;
@@ -65,9 +70,10 @@ class AlsaEndpoint : public MidiEndpoint {
 
 }  // namespace
 
-std::unique_ptr<MidiEndpoint> OpenAlsaEndpoint(const std::string& name, std::string* error) {
+std::unique_ptr<MidiEndpoint> OpenAlsaEndpoint(const std::string& name, std::string* error,
+                                               const AlsaConfig& config) {
   std::string reason;
-  SeqClient seq = OpenSeqClient(name, &reason);
+  SeqClient seq = OpenSeqClient(name, config, &reason);
   if (!seq) {
     if (error != nullptr) *error = reason;
     return nullptr;
@@ -82,7 +88,7 @@ std::unique_ptr<MidiEndpoint> OpenAlsaEndpoint(const std::string& name, std::str
                snd_strerror(inPort < 0 ? inPort : outPort);
     return nullptr;
   }
-  auto endpoint = std::make_unique<AlsaEndpoint>(std::move(seq), name, inPort, outPort);
+  auto endpoint = std::make_unique<AlsaEndpoint>(std::move(seq), name, inPort, outPort, config);
   if (!endpoint->Ready()) {
     if (error != nullptr) *error = "cannot start the ALSA sequencer input thread";
     return nullptr;

@@ -14,15 +14,18 @@ constexpr const char* kHostClientName = "TELVOR Q9 Updater";
 
 class AlsaMidiBackend : public MidiBackend {
  public:
-  explicit AlsaMidiBackend(SeqClient seq)
+  AlsaMidiBackend(SeqClient seq, const AlsaConfig& config)
       : seq_(std::move(seq)),
         clientId_(snd_seq_client_id(seq_.get())),
-        sender_(seq_.get()),
+        sender_(seq_.get(), config),
         in_(seq_.get(), clientId_),
-        out_(seq_.get(), clientId_, sender_),
-        reader_(seq_.get(), [this](int port, const uint8_t* bytes, size_t count) {
-          in_.Deliver(port, bytes, count);
-        }) {}
+        out_(seq_.get(), clientId_, sender_, config),
+        reader_(
+            seq_.get(),
+            [this](int port, const uint8_t* bytes, size_t count) {
+              in_.Deliver(port, bytes, count);
+            },
+            [this] { in_.MarkLoss(); }) {}
 
   bool Ready() const { return clientId_ >= 0 && reader_.Running(); }
 
@@ -42,14 +45,14 @@ class AlsaMidiBackend : public MidiBackend {
 
 }  // namespace
 
-std::unique_ptr<MidiBackend> OpenAlsaMidi(std::string* error) {
+std::unique_ptr<MidiBackend> OpenAlsaMidi(std::string* error, const AlsaConfig& config) {
   std::string reason;
-  SeqClient seq = OpenSeqClient(kHostClientName, &reason);
+  SeqClient seq = OpenSeqClient(kHostClientName, config, &reason);
   if (!seq) {
     if (error != nullptr) *error = reason;
     return nullptr;
   }
-  auto backend = std::make_unique<AlsaMidiBackend>(std::move(seq));
+  auto backend = std::make_unique<AlsaMidiBackend>(std::move(seq), config);
   if (!backend->Ready()) {
     if (error != nullptr) *error = "cannot start the ALSA sequencer input thread";
     return nullptr;

@@ -17,6 +17,11 @@ void AlsaMidiIn::Deliver(int port, const uint8_t* bytes, size_t count) {
   if (found != byPort_.end()) found->second->buffers->Feed(bytes, count);
 }
 
+void AlsaMidiIn::MarkLoss() {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& [port, device] : byPort_) device->buffers->MarkLoss();
+}
+
 std::shared_ptr<AlsaMidiIn::Device> AlsaMidiIn::Find(MidiInHandle handle) {
   std::lock_guard<std::mutex> hold(lock_);
   auto found = devices_.find(handle);

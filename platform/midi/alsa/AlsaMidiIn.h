@@ -23,6 +23,8 @@ class AlsaMidiIn : public MidiInServices {
 
   // Bytes the client's reader received on one of our ports; called on the reader's thread.
   void Deliver(int port, const uint8_t* bytes, size_t count);
+  // The client lost input events: every open device drops the message it is receiving.
+  void MarkLoss();
 
   uint32_t GetNumDevs() override;
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;

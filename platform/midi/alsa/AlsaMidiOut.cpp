@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/midi/alsa/AlsaCardPort.h"
+#include "platform/midi/alsa/AlsaRawOutput.h"
 #include "platform/midi/alsa/AlsaSeqClient.h"
 
 namespace kv5 {
@@ -19,8 +21,30 @@ std::shared_ptr<AlsaMidiOut::Device> AlsaMidiOut::Find(MidiOutHandle handle) {
 
 void AlsaMidiOut::Release(Device& device) {
   device.sending.reset();
+  if (device.port < 0) return;
   snd_seq_disconnect_to(seq_, device.port, device.destClient, device.destPort);
   snd_seq_delete_simple_port(seq_, device.port);
+}
+
+std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle id,
+                                                  bool hardwareLine, MidiResult* result) {
+  if (auto raw = FindRawMidiOutput(seq_, device.destClient, device.destPort))
+    return RawMidiOutput::Open(*raw, config_, result);
+  device.port = CreatePrivatePort(seq_, "MIDI Out " + std::to_string(id), OwnPortRole::Sends);
+  if (device.port < 0) {
+    *result = MMSYSERR_NOMEM;
+    return nullptr;
+  }
+  if (snd_seq_connect_to(seq_, device.port, device.destClient, device.destPort) < 0) {
+    snd_seq_delete_simple_port(seq_, device.port);
+    device.port = -1;
+    *result = MMSYSERR_ALLOCATED;
+    return nullptr;
+  }
+  std::optional<WirePacer> pacer;
+  if (hardwareLine) pacer.emplace(config_.lineBufferBytes, config_.lineBytesPerSecond);
+  *result = MMSYSERR_NOERROR;
+  return std::make_unique<SeqLink>(sender_, device.port, std::move(pacer));
 }
 
 uint32_t AlsaMidiOut::GetNumDevs() {
@@ -50,14 +74,10 @@ MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
     std::lock_guard<std::mutex> hold(lock_);
     id = nextHandle_++;
   }
-  opened->port = CreatePrivatePort(seq_, "MIDI Out " + std::to_string(id), OwnPortRole::Sends);
-  if (opened->port < 0) return MMSYSERR_NOMEM;
-  if (snd_seq_connect_to(seq_, opened->port, opened->destClient, opened->destPort) < 0) {
-    snd_seq_delete_simple_port(seq_, opened->port);
-    return MMSYSERR_ALLOCATED;
-  }
-  opened->sending =
-      std::make_unique<AlsaOutputDevice>(sender_, opened->port, ports[device].hardware);
+  MidiResult result = MMSYSERR_ERROR;
+  std::unique_ptr<OutputLink> link = OpenLink(*opened, id, ports[device].hardware, &result);
+  if (!link) return result;
+  opened->sending = std::make_unique<AlsaOutputDevice>(std::move(link));
   {
     std::lock_guard<std::mutex> hold(lock_);
     devices_[id] = opened;
@@ -79,8 +99,10 @@ MidiResult AlsaMidiOut::Close(MidiOutHandle handle) {
 }
 
 MidiResult AlsaMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+  if (device->sending->Gone()) return MMSYSERR_NODRIVER;
   header->dwFlags |= MHDR_PREPARED;
   return MMSYSERR_NOERROR;
 }
@@ -100,11 +122,13 @@ MidiResult AlsaMidiOut::Reset(MidiOutHandle handle) {
 }
 
 MidiResult AlsaMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr) return MMSYSERR_INVALPARAM;
   if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
   header->dwFlags &= ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  // The owner learns here that the header it got back was not sent.
+  return device->sending->Gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 }  // namespace kv5

@@ -1,5 +1,6 @@
-// The output services on the sequencer: each open device is a private port of our client,
-// connected to the chosen port, with a sending thread of its own.
+// The output services: each open device has a sending thread of its own. A port of a sound card
+// is written through the card's raw MIDI device, at the device's own speed; a port of another
+// program is reached from a private port of our client, connected to it.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -9,6 +10,7 @@
 #include <mutex>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/AlsaOutputDevice.h"
 #include "platform/midi/alsa/AlsaSeqSender.h"
 
@@ -16,15 +18,16 @@ namespace kv5 {
 
 class AlsaMidiOut : public MidiOutServices {
  public:
-  AlsaMidiOut(snd_seq_t* seq, int ownClient, SeqSender& sender)
-      : seq_(seq), ownClient_(ownClient), sender_(sender) {}
+  AlsaMidiOut(snd_seq_t* seq, int ownClient, SeqSender& sender, const AlsaConfig& config)
+      : seq_(seq), ownClient_(ownClient), sender_(sender), config_(config) {}
   ~AlsaMidiOut() override;
   AlsaMidiOut(const AlsaMidiOut&) = delete;
   AlsaMidiOut& operator=(const AlsaMidiOut&) = delete;
 
   uint32_t GetNumDevs() override;
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
-  // MIDI_MAPPER opens the first device of the list.
+  // MIDI_MAPPER opens the first device of the list. MMSYSERR_ALLOCATED when another program
+  // holds a card's raw MIDI device.
   MidiResult Open(MidiOutHandle* handle, uint32_t device) override;
   MidiResult Close(MidiOutHandle handle) override;
   MidiResult PrepareHeader(MidiOutHandle handle, MidiHeader* header) override;
@@ -34,18 +37,22 @@ class AlsaMidiOut : public MidiOutServices {
 
  private:
   struct Device {
-    int port = -1;  // ours
+    int port = -1;  // ours, towards a sequencer port; -1 for a raw MIDI device
     int destClient = 0;
     int destPort = 0;
     std::unique_ptr<AlsaOutputDevice> sending;
   };
 
   std::shared_ptr<Device> Find(MidiOutHandle handle);
+  // The link of a new device to client:port: the card's raw MIDI output, else a private port.
+  std::unique_ptr<OutputLink> OpenLink(Device& device, MidiOutHandle id, bool hardwareLine,
+                                       MidiResult* result);
   void Release(Device& device);
 
   snd_seq_t* const seq_;
   const int ownClient_;
   SeqSender& sender_;
+  const AlsaConfig config_;
   std::mutex lock_;  // guards the map
   std::map<MidiOutHandle, std::shared_ptr<Device>> devices_;
   MidiOutHandle nextHandle_ = 1;

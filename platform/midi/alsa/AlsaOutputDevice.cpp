@@ -9,9 +9,7 @@ void MarkDone(MidiHeader* header) {
 
 }  // namespace
 
-AlsaOutputDevice::AlsaOutputDevice(SeqSender& sender, int port, bool hardwareLine)
-    : sender_(sender), port_(port) {
-  if (hardwareLine) pacer_.emplace();
+AlsaOutputDevice::AlsaOutputDevice(std::unique_ptr<OutputLink> link) : link_(std::move(link)) {
   thread_ = std::thread([this] { Loop(); });
 }
 
@@ -28,6 +26,7 @@ AlsaOutputDevice::~AlsaOutputDevice() {
 MidiResult AlsaOutputDevice::LongMsg(MidiHeader* header) {
   {
     std::lock_guard<std::mutex> hold(lock_);
+    if (gone_) return MMSYSERR_NODRIVER;
     const uint32_t flags = header->dwFlags;
     if (!(flags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
     if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
@@ -38,13 +37,18 @@ MidiResult AlsaOutputDevice::LongMsg(MidiHeader* header) {
   return MMSYSERR_NOERROR;
 }
 
-void AlsaOutputDevice::Reset() {
-  std::unique_lock<std::mutex> hold(lock_);
-  cancel_ = true;
+void AlsaOutputDevice::GiveBackQueued() {
   while (!queue_.empty()) {
     MarkDone(queue_.front());
     queue_.pop_front();
   }
+}
+
+void AlsaOutputDevice::Reset() {
+  std::unique_lock<std::mutex> hold(lock_);
+  cancel_ = true;
+  GiveBackQueued();
+  link_->Interrupt();
   changed_.wait(hold, [this] { return sending_ == nullptr; });
   cancel_ = false;
 }
@@ -64,9 +68,14 @@ void AlsaOutputDevice::Loop() {
     hold.unlock();
     // A message that fails (its receiver stopped reading) is lost on the way, as on a cable
     // nobody listens to; the header still comes back done.
-    sender_.Send(port_, sending_->lpData, sending_->dwBufferLength, pacer_ ? &*pacer_ : nullptr,
-                 [this] { return cancel_.load(); });
+    const OutputLink::Outcome outcome =
+        link_->Send(sending_->lpData, sending_->dwBufferLength, [this] { return cancel_.load(); });
     hold.lock();
+    if (outcome == OutputLink::Outcome::Gone) {
+      // Set before the done bit, so the owner that sees the header back sees the device gone.
+      gone_ = true;
+      GiveBackQueued();
+    }
     MarkDone(sending_);
     sending_ = nullptr;
     changed_.notify_all();

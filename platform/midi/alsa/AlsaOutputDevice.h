@@ -5,41 +5,43 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "platform/midi/MidiServices.h"
-#include "platform/midi/alsa/AlsaSeqSender.h"
-#include "platform/midi/alsa/WirePacer.h"
+#include "platform/midi/alsa/AlsaOutputLink.h"
 
 namespace kv5 {
 
 class AlsaOutputDevice {
  public:
-  // hardwareLine: the receiver is a kernel MIDI device that drops what it cannot buffer.
-  AlsaOutputDevice(SeqSender& sender, int port, bool hardwareLine);
+  explicit AlsaOutputDevice(std::unique_ptr<OutputLink> link);
   // Gives back what is pending (as Reset) and stops the thread.
   ~AlsaOutputDevice();
   AlsaOutputDevice(const AlsaOutputDevice&) = delete;
   AlsaOutputDevice& operator=(const AlsaOutputDevice&) = delete;
 
+  // MMSYSERR_NODRIVER once the device is gone.
   MidiResult LongMsg(MidiHeader* header);
   // Every pending header comes back done; returns once none of their bytes is read any more.
   void Reset();
   bool Busy();
+  // The device went away: what was pending came back done, nothing more is sent.
+  bool Gone() const { return gone_.load(); }
 
  private:
   void Loop();
+  // Hands back every queued header done; the lock is held.
+  void GiveBackQueued();
 
-  SeqSender& sender_;
-  const int port_;
-  std::optional<WirePacer> pacer_;
+  const std::unique_ptr<OutputLink> link_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<MidiHeader*> queue_;
   MidiHeader* sending_ = nullptr;
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> gone_{false};
   bool quit_ = false;
   std::thread thread_;
 };

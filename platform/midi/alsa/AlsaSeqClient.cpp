@@ -6,12 +6,6 @@
 namespace kv5 {
 namespace {
 
-// The kernel keeps a whole incoming event in the client's input pool, 28 bytes a cell, and
-// drops what does not fit; 2000 cells is the most it grants (a SysEx event of about 55000 bytes).
-constexpr int kInputPoolCells = 2000;
-// The library reads whole events into this buffer and loses those larger than it.
-constexpr size_t kInputBufferBytes = 64 * 1024;
-
 // The library prints its own errors to stderr; the backend reports reasons itself.
 void QuietErrorHandler(const char*, int, const char*, int, const char*, ...) {}
 
@@ -20,7 +14,7 @@ constexpr unsigned int kListedTypes =
 
 }  // namespace
 
-SeqClient OpenSeqClient(const std::string& name, std::string* error) {
+SeqClient OpenSeqClient(const std::string& name, const AlsaConfig& config, std::string* error) {
   static std::once_flag quiet;
   std::call_once(quiet, [] { snd_lib_error_set_handler(QuietErrorHandler); });
 
@@ -35,11 +29,11 @@ SeqClient OpenSeqClient(const std::string& name, std::string* error) {
   result = snd_seq_set_client_name(raw, name.c_str());
   if (result >= 0) {
     step = "enlarge the input pool";
-    result = snd_seq_set_client_pool_input(raw, kInputPoolCells);
+    result = snd_seq_set_client_pool_input(raw, static_cast<size_t>(config.inputPoolCells));
   }
   if (result >= 0) {
     step = "enlarge the input buffer";
-    result = snd_seq_set_input_buffer_size(raw, kInputBufferBytes);
+    result = snd_seq_set_input_buffer_size(raw, config.inputBufferBytes);
   }
   if (result < 0) {
     *error =

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/AlsaDeviceNames.h"
 
 namespace kv5 {
@@ -17,8 +18,9 @@ struct SeqClientCloser {
 };
 using SeqClient = std::unique_ptr<snd_seq_t, SeqClientCloser>;
 
-// Opens a non-blocking duplex client of this name; nullptr with a reason in *error.
-SeqClient OpenSeqClient(const std::string& name, std::string* error);
+// Opens a non-blocking duplex client of this name with the configuration's input pool and buffer;
+// nullptr with a reason in *error.
+SeqClient OpenSeqClient(const std::string& name, const AlsaConfig& config, std::string* error);
 
 // Which ports of other clients a list shows: Readable ones feed our input, Writable ones take
 // our output.

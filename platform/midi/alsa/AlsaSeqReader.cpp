@@ -15,7 +15,8 @@ constexpr long kShortMessageBytes = 16;
 
 }  // namespace
 
-SeqReader::SeqReader(snd_seq_t* seq, Sink sink) : seq_(seq), sink_(std::move(sink)) {
+SeqReader::SeqReader(snd_seq_t* seq, Sink sink, Loss loss)
+    : seq_(seq), sink_(std::move(sink)), loss_(std::move(loss)) {
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) return;
   thread_ = std::thread([this] { Loop(); });
@@ -56,7 +57,11 @@ void SeqReader::ReadAvailable(snd_midi_event_t* decoder) {
   for (;;) {
     snd_seq_event_t* event = nullptr;
     const int result = snd_seq_event_input(seq_, &event);
-    if (result == -ENOSPC) continue;  // events that found our pool full were dropped; read on
+    if (result == -ENOSPC) {
+      // Events that found our pool full were dropped: a message they belonged to has a hole.
+      loss_();
+      continue;
+    }
     if (result < 0 || event == nullptr) return;  // -EAGAIN: nothing more for now
     const int port = event->dest.port;
     if (event->type == SND_SEQ_EVENT_SYSEX) {

@@ -1,5 +1,7 @@
 // The input thread of a sequencer client: reads every event that reaches the client's ports and
-// hands its MIDI bytes on, tagged with the port that received it.
+// hands its MIDI bytes on, tagged with the port that received it. When the kernel reports that
+// events were lost (the client's input pool overflowed; the kernel then also discards what was
+// still unread), the loss is told before any byte that follows it.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -15,8 +17,10 @@ class SeqReader {
  public:
   // Runs on the reader's thread; must not block.
   using Sink = std::function<void(int port, const uint8_t* bytes, size_t count)>;
+  // Runs on the reader's thread; the lost events may have been meant for any port.
+  using Loss = std::function<void()>;
 
-  SeqReader(snd_seq_t* seq, Sink sink);
+  SeqReader(snd_seq_t* seq, Sink sink, Loss loss);
   // Stops and joins the thread; no sink call runs after it returns.
   ~SeqReader();
   SeqReader(const SeqReader&) = delete;
@@ -31,6 +35,7 @@ class SeqReader {
 
   snd_seq_t* const seq_;
   const Sink sink_;
+  const Loss loss_;
   int wakeFd_ = -1;
   std::thread thread_;
 };

@@ -41,7 +41,7 @@ int SeqSender::SendEvent(int port, const uint8_t* bytes, size_t count,
     // -EAGAIN: a receiver's pool has no room for now; anything else is final (-ENOMEM: its pool
     // is smaller than the event).
     if (result != -EAGAIN) return result;
-    if (Clock::now() - start > std::chrono::milliseconds(kStallLimitMs)) return result;
+    if (Clock::now() - start > std::chrono::milliseconds(config_.stallLimitMs)) return result;
     std::this_thread::sleep_for(kRetryPause);
   }
 }
@@ -50,7 +50,7 @@ SeqSender::Outcome SeqSender::SendPieces(int port, const uint8_t* bytes, size_t 
                                          WirePacer* pacer, const std::function<bool()>& cancelled) {
   size_t offset = 0;
   while (offset < count) {
-    const size_t piece = std::min(kPieceBytes, count - offset);
+    const size_t piece = std::min(config_.pieceBytes, count - offset);
     if (pacer != nullptr) {
       const auto delay = pacer->DelayBefore(piece, Clock::now());
       if (delay > Clock::duration::zero()) {
@@ -72,7 +72,7 @@ SeqSender::Outcome SeqSender::SendPieces(int port, const uint8_t* bytes, size_t 
 
 SeqSender::Outcome SeqSender::Send(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
                                    const std::function<bool()>& cancelled) {
-  if (pacer != nullptr || count > kLargestWholeEvent)
+  if (pacer != nullptr || count > config_.largestWholeEvent)
     return SendPieces(port, bytes, count, pacer, cancelled);
   const int result = SendEvent(port, bytes, count, cancelled);
   if (result == 0) return Outcome::Sent;

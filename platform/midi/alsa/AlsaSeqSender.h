@@ -10,23 +10,17 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/WirePacer.h"
 
 namespace kv5 {
 
 class SeqSender {
  public:
-  // Up to this size a message goes as one event, the fewest pool cells (one plus one per 28
-  // bytes): a receiver with the library's default pool of 200 cells holds it whole.
-  static constexpr size_t kLargestWholeEvent = 5000;
-  // Larger ones go in pieces of this size, as the sequencer itself hands on raw port SysEx.
-  static constexpr size_t kPieceBytes = 256;
-  // A receiver whose pool stays full for this long is not reading; the message is given up.
-  static constexpr int kStallLimitMs = 2000;
-
   enum class Outcome { Sent, Cancelled, Failed };
 
-  explicit SeqSender(snd_seq_t* seq) : seq_(seq) {}
+  // Whole events, pieces and the stall limit as the configuration says.
+  SeqSender(snd_seq_t* seq, const AlsaConfig& config) : seq_(seq), config_(config) {}
 
   // Sends the bytes from port: towards a hardware line (pacer not null) in paced pieces,
   // otherwise whole or in pieces by size. A message that finds no room is tried again until the
@@ -44,6 +38,7 @@ class SeqSender {
   int WriteEvent(int port, const uint8_t* bytes, size_t count);
 
   snd_seq_t* const seq_;
+  const AlsaConfig config_;
   std::mutex outputLock_;  // the library's direct output keeps one scratch buffer per client
 };
 

@@ -90,6 +90,56 @@ std::vector<uint8_t> PlainSeqClient::ReceiveSysex(int timeoutMs, int* events) {
   }
 }
 
+namespace {
+
+// The first port of the named client with all these capabilities; false when there is none.
+bool FindPort(snd_seq_t* seq, const std::string& name, unsigned int caps, snd_seq_addr_t* addr) {
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_client_info_alloca(&client);
+  snd_seq_port_info_alloca(&port);
+  snd_seq_client_info_set_client(client, -1);
+  while (snd_seq_query_next_client(seq, client) >= 0) {
+    if (name != snd_seq_client_info_get_name(client)) continue;
+    snd_seq_port_info_set_client(port, snd_seq_client_info_get_client(client));
+    snd_seq_port_info_set_port(port, -1);
+    while (snd_seq_query_next_port(seq, port) >= 0) {
+      if ((snd_seq_port_info_get_capability(port) & caps) != caps) continue;
+      *addr = *snd_seq_port_info_get_addr(port);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ConnectSeqClients(const std::string& source, const std::string& dest, std::string* error) {
+  snd_seq_t* seq = nullptr;
+  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
+    *error = "no sequencer";
+    return false;
+  }
+  snd_seq_addr_t from{};
+  snd_seq_addr_t to{};
+  bool connected = false;
+  if (!FindPort(seq, source, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, &from)) {
+    *error = "no readable port of " + source;
+  } else if (!FindPort(seq, dest, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, &to)) {
+    *error = "no writable port of " + dest;
+  } else {
+    snd_seq_port_subscribe_t* subscription = nullptr;
+    snd_seq_port_subscribe_alloca(&subscription);
+    snd_seq_port_subscribe_set_sender(subscription, &from);
+    snd_seq_port_subscribe_set_dest(subscription, &to);
+    const int result = snd_seq_subscribe_port(seq, subscription);
+    connected = result >= 0 || result == -EBUSY;  // -EBUSY: connected already
+    if (!connected) *error = snd_strerror(result);
+  }
+  snd_seq_close(seq);
+  return connected;
+}
+
 struct VirtualRawPort::Impl {
   snd_rawmidi_t* in = nullptr;
   snd_rawmidi_t* out = nullptr;

@@ -39,6 +39,10 @@ class PlainSeqClient {
   std::unique_ptr<Impl> impl_;
 };
 
+// Connects the first readable port of the client named source to the first writable port of the
+// client named dest, as a patchbay does; the connection outlives this call. False with a reason.
+bool ConnectSeqClients(const std::string& source, const std::string& dest, std::string* error);
+
 class VirtualRawPort {
  public:
   // Opens both directions of the first virtual raw MIDI port with 64 KiB buffers (the default

@@ -2,6 +2,11 @@
 
 namespace kv5 {
 
+void SysexAssembler::Drop() {
+  inMessage_ = false;
+  message_.clear();
+}
+
 void SysexAssembler::Feed(const uint8_t* bytes, size_t count, const Complete& complete) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t byte = bytes[i];

@@ -20,6 +20,8 @@ class SysexAssembler {
   // drops it (a new F0 starts the next one); real-time bytes are skipped; bytes outside a message
   // are ignored.
   void Feed(const uint8_t* bytes, size_t count, const Complete& complete);
+  // Bytes were lost: the message being assembled is dropped.
+  void Drop();
 
  private:
   const size_t limit_;

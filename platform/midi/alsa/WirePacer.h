@@ -1,6 +1,7 @@
-// Paces output to a hardware MIDI port. The kernel gives such a port a 4096-byte buffer in front
-// of a 31250-baud line and drops what does not fit without telling the sender, so a large SysEx
-// must not get further ahead of the line than that buffer holds.
+// Paces output to a sequencer port that stands for a hardware line but has no raw MIDI device the
+// backend can write to. The kernel keeps a buffer in front of the line and drops what does not fit
+// without telling the sender, so a large SysEx must not get further ahead of the line than that
+// buffer holds.
 #pragma once
 
 #include <chrono>
@@ -13,10 +14,7 @@ class WirePacer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  static constexpr size_t kDeviceBufferBytes = 4096;
-  static constexpr uint32_t kLineBytesPerSecond = 3125;  // 31250 baud, ten bits a byte
-
-  WirePacer(size_t bufferBytes = kDeviceBufferBytes, uint32_t bytesPerSecond = kLineBytesPerSecond);
+  WirePacer(size_t bufferBytes, uint32_t bytesPerSecond);
 
   // How long to wait from now before bytes more may be handed to the port.
   Clock::duration DelayBefore(size_t bytes, Clock::time_point now);

@@ -103,6 +103,10 @@ void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
   changed_.notify_all();
 }
 
+void SysexInputBuffers::MarkLoss() {
+  Feed(&kLossMark, 1);
+}
+
 void SysexInputBuffers::HandBack(std::unique_lock<std::mutex>& hold, uint32_t message) {
   MidiHeader* header = queued_.front();
   queued_.pop_front();

@@ -43,10 +43,15 @@ class SysexInputBuffers {
   // Bytes from the transport, in arrival order. Bytes outside a SysEx message (short messages,
   // real-time bytes) are ignored. Non-blocking; bytes received while stopped are discarded.
   void Feed(const uint8_t* bytes, size_t count);
+  // The transport lost bytes at this point of the stream: the message being received is dropped
+  // (its buffer comes back as MIM_LONGERROR, which makes no entry), never delivered with a hole.
+  void MarkLoss();
 
  private:
   static constexpr uint8_t kSysexStartByte = 0xF0;
   static constexpr uint8_t kSysexEndByte = 0xF7;
+  // An undefined status byte: inside a message it ends that message as broken.
+  static constexpr uint8_t kLossMark = 0xF4;
 
   void DeliveryLoop();
   // True when the delivery thread has a byte it can consume now.

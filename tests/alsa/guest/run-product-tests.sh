@@ -1,22 +1,28 @@
 # Runs in the test machine: the whole product through the kernel's sequencer. The virtual unit
 # publishes itself as the sequencer client "TELVOR Q9" with the older firmware; kv5update finds it
 # by the window's preselection, checks the stamps, updates the flash and checks again; the unit
-# then verifies its flash against the package.
+# then verifies its flash against the package. Then the same update goes out through a card's raw
+# MIDI device: the virtual raw MIDI card stands in for a USB unit, its sequencer port connected to
+# a fresh virtual unit (kv5_seq_connect), whose replies come back on the sequencer.
 set -eu
 
-./q9-unit --system alsa --flash older --verify-source embedded --verify-exit >unit.log 2>&1 &
-unit=$!
-tries=0
-until grep -q '^ready' unit.log; do
-  tries=$((tries + 1))
-  if [ "$tries" -gt 300 ] || ! kill -0 "$unit" 2>/dev/null; then
-    echo "the virtual unit did not publish its ports:"
-    cat unit.log
-    exit 1
-  fi
-  sleep 0.1
-done
-cat unit.log
+# Starts a virtual unit with the older firmware and waits until its ports are published.
+start_unit() {
+  rm -f unit.log  # a "ready" of the unit before must not count for this one
+  ./q9-unit --system alsa --flash older --verify-source embedded --verify-exit >unit.log 2>&1 &
+  unit=$!
+  tries=0
+  until grep -q '^ready' unit.log; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 300 ] || ! kill -0 "$unit" 2>/dev/null; then
+      echo "the virtual unit did not publish its ports:"
+      cat unit.log
+      exit 1
+    fi
+    sleep 0.1
+  done
+  cat unit.log
+}
 
 fail() {
   echo "FAILED: $*"
@@ -24,6 +30,18 @@ fail() {
   cat unit.log
   exit 1
 }
+
+# Ends the unit and checks that its flash equals the package.
+stop_unit() {
+  kill -TERM "$unit"
+  status=0
+  wait "$unit" || status=$?
+  cat unit.log
+  grep -q '^flash verification: OK' unit.log || fail "the unit's flash does not verify"
+  [ "$status" -eq 0 ] || fail "the unit ended with status $status"
+}
+
+start_unit
 
 ./kv5update --backend alsa list | tee list.txt
 grep -q '^\* *[0-9]* *TELVOR Q9$' list.txt || fail "TELVOR Q9 is not preselected"
@@ -45,10 +63,34 @@ printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01
 cat after.txt
 cmp after.txt expected-after.txt || fail "the report after the update"
 
-kill -TERM "$unit"
-status=0
-wait "$unit" || status=$?
-cat unit.log
-grep -q '^flash verification: OK' unit.log || fail "the unit's flash does not verify"
-[ "$status" -eq 0 ] || fail "the unit ended with status $status"
+stop_unit
 echo "PRODUCT OVER THE SEQUENCER: PASSED"
+
+card=$(sed -n 's/^[* ] *[0-9][0-9]*  *\(Virtual Raw MIDI [0-9][0-9]*-0\)$/\1/p' list.txt | head -n 1)
+[ -n "$card" ] || fail "no virtual raw MIDI card in the lists"
+number=${card#Virtual Raw MIDI }
+number=${number%-0}
+start_unit
+./kv5_seq_connect "$card" "TELVOR Q9" || fail "connecting $card to the unit"
+
+# Another program holds the card's raw MIDI device: nothing opens, and kv5update says why.
+sleep 600 >"/dev/snd/midiC${number}D0" &
+holder=$!
+if ./kv5update --backend alsa update --out "$card" --yes-write-test-package >busy.txt 2>&1; then
+  fail "an update on a device that another program holds"
+fi
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+cat busy.txt
+grep -q "^Can't open MIDI Out device\.$" busy.txt || fail "no open failure for a busy device"
+grep -q '^Another program may be using the device' busy.txt || fail "no word of the other program"
+
+start=$(cut -d' ' -f1 /proc/uptime)
+./kv5update --backend alsa update --out "$card" --yes-write-test-package >update.txt 2>&1 || {
+  cat update.txt
+  fail "the update through the raw MIDI device"
+}
+echo "update through $card took $(echo "$(cut -d' ' -f1 /proc/uptime) $start" | awk '{ print $1 - $2 }') s"
+tail -n 1 update.txt | grep -q '^Version update completed\.$' || fail "no completion line"
+stop_unit
+echo "PRODUCT THROUGH A CARD'S RAW MIDI DEVICE: PASSED"
