@@ -1,5 +1,7 @@
 #include "platform/midi/alsa/AlsaMidi.h"
 
+#include "platform/midi/alsa/AlsaConfig.h"
+#include "platform/midi/alsa/AlsaDeviceObserver.h"
 #include "platform/midi/alsa/AlsaMidiIn.h"
 #include "platform/midi/alsa/AlsaMidiOut.h"
 #include "platform/midi/alsa/AlsaSeqClient.h"
@@ -14,17 +16,25 @@ constexpr const char* kHostClientName = "TELVOR Q9 Updater";
 
 class AlsaMidiBackend : public MidiBackend {
  public:
-  explicit AlsaMidiBackend(SeqClient seq)
+  AlsaMidiBackend(SeqClient seq, const AlsaConfig& config)
       : seq_(std::move(seq)),
         clientId_(snd_seq_client_id(seq_.get())),
         sender_(seq_.get()),
-        in_(seq_.get(), clientId_),
-        out_(seq_.get(), clientId_, sender_),
-        reader_(seq_.get(), [this](int port, const uint8_t* bytes, size_t count) {
-          in_.Deliver(port, bytes, count);
-        }) {}
+        in_(seq_.get(), clientId_, config),
+        out_(seq_.get(), clientId_, sender_, config),
+        observer_(seq_.get(),
+                  [this](int client, int port) {
+                    in_.Vanish(client, port);
+                    out_.Vanish(client, port);
+                  }),
+        reader_(
+            seq_.get(),
+            [this](int port, const uint8_t* bytes, size_t count) {
+              in_.Deliver(port, bytes, count);
+            },
+            [this](const snd_seq_event_t& event) { observer_.OnNotice(event); }) {}
 
-  bool Ready() const { return clientId_ >= 0 && reader_.Running(); }
+  bool Ready() const { return clientId_ >= 0 && observer_.Subscribed() && reader_.Running(); }
 
   MidiInServices& In() override { return in_; }
   MidiOutServices& Out() override { return out_; }
@@ -37,6 +47,7 @@ class AlsaMidiBackend : public MidiBackend {
   SeqSender sender_;
   AlsaMidiIn in_;
   AlsaMidiOut out_;
+  SeqDeviceObserver observer_;
   SeqReader reader_;
 };
 
@@ -49,7 +60,7 @@ std::unique_ptr<MidiBackend> OpenAlsaMidi(std::string* error) {
     if (error != nullptr) *error = reason;
     return nullptr;
   }
-  auto backend = std::make_unique<AlsaMidiBackend>(std::move(seq));
+  auto backend = std::make_unique<AlsaMidiBackend>(std::move(seq), AlsaConfig{});
   if (!backend->Ready()) {
     if (error != nullptr) *error = "cannot start the ALSA sequencer input thread";
     return nullptr;

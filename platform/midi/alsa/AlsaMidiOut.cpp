@@ -1,7 +1,7 @@
 #include "platform/midi/alsa/AlsaMidiOut.h"
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/midi/alsa/AlsaSeqClient.h"
 
@@ -23,28 +23,39 @@ void AlsaMidiOut::Release(Device& device) {
   snd_seq_delete_simple_port(seq_, device.port);
 }
 
+void AlsaMidiOut::Vanish(int client, int port) {
+  std::vector<std::shared_ptr<Device>> gone;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [handle, device] : devices_) {
+      if (device->destClient != client || (port >= 0 && device->destPort != port)) continue;
+      device->vanished = true;
+      gone.push_back(device);
+    }
+  }
+  // Set before the reset: a message queued later is refused, or comes back failed.
+  for (auto& device : gone) device->sending->Reset();
+}
+
 uint32_t AlsaMidiOut::GetNumDevs() {
-  return static_cast<uint32_t>(ListSeqPorts(seq_, SeqDirection::Writable, ownClient_).size());
+  return list_.Refresh();
 }
 
 MidiResult AlsaMidiOut::GetDevCaps(uint32_t device, MidiDeviceCaps* caps) {
-  if (caps == nullptr) return MMSYSERR_INVALPARAM;
-  const auto names = SeqPortNames(ListSeqPorts(seq_, SeqDirection::Writable, ownClient_));
-  if (device >= names.size()) return MMSYSERR_BADDEVICEID;
-  std::memset(caps->szPname, 0, sizeof caps->szPname);
-  std::memcpy(caps->szPname, names[device].data(), names[device].size());
-  return MMSYSERR_NOERROR;
+  return list_.Caps(device, caps);
 }
 
 MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
-  const auto ports = ListSeqPorts(seq_, SeqDirection::Writable, ownClient_);
-  if (device == MIDI_MAPPER) device = 0;
-  if (device >= ports.size()) return MMSYSERR_BADDEVICEID;
+  SeqPortInfo listed;
+  if (!list_.Find(device, &listed)) return MMSYSERR_BADDEVICEID;
 
   auto opened = std::make_shared<Device>();
-  opened->destClient = ports[device].client;
-  opened->destPort = ports[device].port;
+  const MidiResult locked =
+      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Writable, &opened->lock);
+  if (locked != MMSYSERR_NOERROR) return locked;
+  opened->destClient = listed.client;
+  opened->destPort = listed.port;
   MidiOutHandle id = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -56,8 +67,7 @@ MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
     snd_seq_delete_simple_port(seq_, opened->port);
     return MMSYSERR_ALLOCATED;
   }
-  opened->sending =
-      std::make_unique<AlsaOutputDevice>(sender_, opened->port, ports[device].hardware);
+  opened->sending = std::make_unique<AlsaOutputDevice>(sender_, opened->port, listed.hardware);
   {
     std::lock_guard<std::mutex> hold(lock_);
     devices_[id] = opened;
@@ -79,7 +89,9 @@ MidiResult AlsaMidiOut::Close(MidiOutHandle handle) {
 }
 
 MidiResult AlsaMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  if (device->vanished) return MMSYSERR_NODRIVER;
   if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
   header->dwFlags |= MHDR_PREPARED;
   return MMSYSERR_NOERROR;
@@ -89,6 +101,7 @@ MidiResult AlsaMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+  if (device->vanished) return MMSYSERR_NODRIVER;
   return device->sending->LongMsg(header);
 }
 
@@ -100,11 +113,13 @@ MidiResult AlsaMidiOut::Reset(MidiOutHandle handle) {
 }
 
 MidiResult AlsaMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr) return MMSYSERR_INVALPARAM;
   if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
   header->dwFlags &= ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  // A header given back because the device went away was not sent.
+  return device->vanished ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 }  // namespace kv5

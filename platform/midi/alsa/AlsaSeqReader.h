@@ -15,8 +15,10 @@ class SeqReader {
  public:
   // Runs on the reader's thread; must not block.
   using Sink = std::function<void(int port, const uint8_t* bytes, size_t count)>;
+  // Events of the sequencer's own (a client or port that starts or ends); must not block long.
+  using Notice = std::function<void(const snd_seq_event_t& event)>;
 
-  SeqReader(snd_seq_t* seq, Sink sink);
+  SeqReader(snd_seq_t* seq, Sink sink, Notice notice = {});
   // Stops and joins the thread; no sink call runs after it returns.
   ~SeqReader();
   SeqReader(const SeqReader&) = delete;
@@ -31,6 +33,7 @@ class SeqReader {
 
   snd_seq_t* const seq_;
   const Sink sink_;
+  const Notice notice_;
   int wakeFd_ = -1;
   std::thread thread_;
 };
