@@ -34,7 +34,9 @@ class AlsaMidiBackend : public MidiBackend {
             },
             [this](const snd_seq_event_t& event) { observer_.OnNotice(event); }) {}
 
-  bool Ready() const { return clientId_ >= 0 && observer_.Subscribed() && reader_.Running(); }
+  // Without the announcements (a sequencer that refuses the subscription) the devices still work;
+  // one that goes away is then noticed only by the sessions' timeouts.
+  bool Ready() const { return clientId_ >= 0 && reader_.Running(); }
 
   MidiInServices& In() override { return in_; }
   MidiOutServices& Out() override { return out_; }
