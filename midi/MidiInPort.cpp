@@ -100,6 +100,11 @@ void MidiInPort::InputProc(MidiInHandle /*device*/, uint32_t message, uintptr_t 
 }
 
 void MidiInPort::OnMidiInput(uint32_t message, uintptr_t param1) {
+  if (message == MIM_CLOSE) {
+    // Closes that the port asks for itself come back through Close, not here.
+    if (vanished_) vanished_();
+    return;
+  }
   if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
   auto* header = reinterpret_cast<MidiHeader*>(param1);
   if (header == nullptr) return;

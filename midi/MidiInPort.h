@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ class MidiInPort {
   // The device's input events; runs on the backend's input thread.
   void OnMidiInput(uint32_t message, uintptr_t param1);
 
+  // Called (on the backend's input thread) when the open device goes away. Set before Open.
+  void SetVanishedNotice(std::function<void()> notice) { vanished_ = std::move(notice); }
+
   int DeviceIndex = 0;  // written by the owner before Open
   bool IsOpen() const { return isOpen_ != 0; }
 
@@ -62,6 +66,7 @@ class MidiInPort {
   std::unique_ptr<uint8_t[]> CaptureBuffer;
   int isOpen_ = 0;
   std::vector<RetiredCapture> retired_;
+  std::function<void()> vanished_;
   ReceivedSysexQueue queue_;
 };
 

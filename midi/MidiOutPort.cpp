@@ -51,11 +51,23 @@ int MidiOutPort::CloseLocked() {
   return 1;
 }
 
+bool MidiOutPort::StillThere(MidiResult result) const {
+  if (result != MMSYSERR_NODRIVER) return true;
+  if (vanished_) vanished_();
+  return false;
+}
+
 int MidiOutPort::SendLong(MidiHeader* header) {
   std::lock_guard<std::mutex> hold(SendLock);
   if (Handle == 0) return 0;
-  if (services_.PrepareHeader(Handle, header) != MMSYSERR_NOERROR) return 0;
-  if (services_.LongMsg(Handle, header) != MMSYSERR_NOERROR) {
+  const MidiResult prepared = services_.PrepareHeader(Handle, header);
+  if (prepared != MMSYSERR_NOERROR) {
+    StillThere(prepared);
+    return 0;
+  }
+  const MidiResult sent = services_.LongMsg(Handle, header);
+  if (sent != MMSYSERR_NOERROR) {
+    StillThere(sent);
     services_.UnprepareHeader(Handle, header);  // the device never took it
     return 0;
   }
@@ -65,8 +77,9 @@ int MidiOutPort::SendLong(MidiHeader* header) {
     services_.UnprepareHeader(Handle, header);
     return 0;
   }
-  services_.UnprepareHeader(Handle, header);
-  return 1;
+  // Otherwise ignored; a device that went away while the message was with it gave the buffer
+  // back unsent, which this says.
+  return StillThere(services_.UnprepareHeader(Handle, header)) ? 1 : 0;
 }
 
 bool MidiOutPort::WaitUntilDone(const MidiHeader& header) const {

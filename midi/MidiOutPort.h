@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "platform/midi/MidiServices.h"
@@ -37,8 +38,14 @@ class MidiOutPort {
   int DeviceIndex() const;
   bool IsOpen() const;
 
+  // Called (on the sending thread) when a send finds that the open device has gone away; the
+  // send fails. Set before Open.
+  void SetVanishedNotice(std::function<void()> notice) { vanished_ = std::move(notice); }
+
  private:
   int CloseLocked();
+  // False, after the notice, when result says the device has gone.
+  bool StillThere(MidiResult result) const;
   // Polls the done bit every millisecond, up to the completion limit.
   bool WaitUntilDone(const MidiHeader& header) const;
   void SetHandle(MidiOutHandle handle);
@@ -52,6 +59,7 @@ class MidiOutPort {
   // Copies for readers on other threads, which must not wait for a send to finish.
   std::atomic<int> shownIndex_{0};
   std::atomic<bool> shownOpen_{false};
+  std::function<void()> vanished_;
 };
 
 }  // namespace kv5

@@ -13,7 +13,25 @@ int ExchangeState::Status() const {
 
 void ExchangeState::SetStatusUnlessAborted(int status) {
   std::lock_guard<std::mutex> hold(RecordLock);
-  if (ReplyStatus != kReplyAborted) ReplyStatus = status;
+  if (ReplyStatus != kReplyAborted && !lost_) ReplyStatus = status;
+}
+
+void ExchangeState::DeviceLost() {
+  {
+    std::lock_guard<std::mutex> hold(RecordLock);
+    if (ReplyStatus != kReplyAborted) ReplyStatus = kReplyDeviceLost;
+    std::lock_guard<std::mutex> pauses(pauseLock_);
+    lost_ = true;
+  }
+  pauseEnded_.notify_all();
+  ReplyEvent.Set();
+}
+
+void ExchangeState::ClearDeviceLost() {
+  std::lock_guard<std::mutex> hold(RecordLock);
+  if (!lost_) return;
+  lost_ = false;
+  if (ReplyStatus == kReplyDeviceLost) ReplyStatus = 0;
 }
 
 void ExchangeState::Abort() {
@@ -30,14 +48,14 @@ void ExchangeState::Abort() {
 }
 
 bool ExchangeState::WaitReply(uint32_t milliseconds) {
-  if (aborted_) return true;
+  if (aborted_ || lost_) return true;
   return ReplyEvent.Wait(milliseconds);
 }
 
 void ExchangeState::Pause(uint32_t milliseconds) {
   std::unique_lock<std::mutex> hold(pauseLock_);
   pauseEnded_.wait_for(hold, std::chrono::milliseconds(milliseconds),
-                       [this] { return aborted_.load(); });
+                       [this] { return aborted_.load() || lost_.load(); });
 }
 
 DeviceCodeBytes ExchangeState::DeviceCode() const {

@@ -19,6 +19,8 @@ constexpr int kReplySuccess = 0;
 constexpr int kReplyNotAccepted = 1;  // a read reply that was not accepted
 constexpr int kReplyNotInUpdateMode = 11;
 constexpr int kReplyAborted = 255;  // the window is being destroyed
+// The session's MIDI device went away; no result code of the unit (those are below 128).
+constexpr int kReplyDeviceLost = 256;
 
 class ExchangeState {
  public:
@@ -47,6 +49,14 @@ class ExchangeState {
   void Abort();
   bool Aborted() const { return aborted_.load(); }
 
+  // The session's MIDI device went away: until ClearDeviceLost, ReplyStatus is kReplyDeviceLost
+  // (a failure that replies do not overwrite), every wait returns at once and every pause ends,
+  // so the session meets failure after failure and ends within moments, not after its timeouts.
+  void DeviceLost();
+  bool Lost() const { return lost_.load(); }
+  // Before the next session's ports open.
+  void ClearDeviceLost();
+
   // Waits for a reply. True when ReplyEvent was signalled in time, or at once after an abort
   // (the caller then reads 255).
   bool WaitReply(uint32_t milliseconds);
@@ -67,6 +77,7 @@ class ExchangeState {
   DeviceCodeBytes echoCode_{};
 
   std::atomic<bool> aborted_{false};
+  std::atomic<bool> lost_{false};
   std::mutex pauseLock_;
   std::condition_variable pauseEnded_;
 };

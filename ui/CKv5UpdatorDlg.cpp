@@ -19,7 +19,11 @@ CKv5UpdatorDlg::CKv5UpdatorDlg(DialogView& view, MidiBackend& midi, TimerService
       inPort_(midi.In()),
       outPort_(midi.Out(), completionLimitMs),
       uiGate_(std::make_shared<UiCallGate>()),
-      timer_(timer) {}
+      timer_(timer) {
+  // A device that goes away ends the running session at its next wake, within moments.
+  inPort_.SetVanishedNotice([this] { exchange_.DeviceLost(); });
+  outPort_.SetVanishedNotice([this] { exchange_.DeviceLost(); });
+}
 
 CKv5UpdatorDlg::~CKv5UpdatorDlg() {
   // Normally OnDestroy has run; a dialog torn down without it still ends its session first. The
@@ -83,6 +87,8 @@ int CKv5UpdatorDlg::OpenSelectedPorts() {
     return -1;
   }
   inPort_.CloseIfOpen();
+  // The old devices are closed: a loss they reported is no matter for the session to come.
+  exchange_.ClearDeviceLost();
   inPort_.DeviceIndex = view_.GetCurSel(IDC_IN_DEVICE_LIST);
   if (!inPort_.Open()) {
     ShowError(IDS_CANT_OPEN_IN);

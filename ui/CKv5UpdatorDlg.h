@@ -68,6 +68,8 @@ class CKv5UpdatorDlg : public SessionHost {
   void PostVersionCheckDone(int result) override;
 
   bool Busy() const { return BusyFlag.load() == 1; }
+  // The device of the last session went away while it was open.
+  bool DeviceVanished() const { return exchange_.Lost(); }
   // True while a worker thread has been started and not yet joined.
   bool WorkerRunning() const;
   int InstanceIndex() const { return instanceIndex_; }

@@ -15,7 +15,7 @@ constexpr MidiResult MMSYSERR_ERROR = 1;
 constexpr MidiResult MMSYSERR_BADDEVICEID = 2;
 constexpr MidiResult MMSYSERR_ALLOCATED = 4;
 constexpr MidiResult MMSYSERR_INVALHANDLE = 5;
-// The device went away while open (cable pulled, its client ended).
+// The device went away while open (cable pulled, its program ended, its server stopped).
 constexpr MidiResult MMSYSERR_NODRIVER = 6;
 constexpr MidiResult MMSYSERR_NOMEM = 7;
 constexpr MidiResult MMSYSERR_INVALPARAM = 11;
@@ -69,6 +69,8 @@ using MidiInProc = void (*)(MidiInHandle device, uint32_t message, uintptr_t ins
 // message longer than the buffer fills it and continues in the next queued buffer. Stop hands back
 // a partly filled buffer; Reset hands back every queued buffer, empty ones with zero bytes. No
 // callback runs once Stop, Reset or Close has returned, other than those they make themselves.
+// When an open device goes away, the callback runs once with MIM_CLOSE (parameter 1 = 0) and no
+// data callback follows; Stop, Reset and Close still hand back the buffers and release it.
 class MidiInServices {
  public:
   virtual ~MidiInServices() = default;
@@ -87,7 +89,9 @@ class MidiInServices {
 
 // Output semantics: LongMsg returns at once; MHDR_DONE is set in the header once its bytes have
 // left. UnprepareHeader of a header still with the device fails with MIDIERR_STILLPLAYING;
-// Reset gives every pending header back (done) and cancels what has not left yet.
+// Reset gives every pending header back (done) and cancels what has not left yet. When an open
+// device goes away, a pending header comes back done at once, the UnprepareHeader that follows
+// returns MMSYSERR_NODRIVER (the send failed), and so do every later PrepareHeader and LongMsg.
 class MidiOutServices {
  public:
   virtual ~MidiOutServices() = default;

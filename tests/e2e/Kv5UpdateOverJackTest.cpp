@@ -5,7 +5,9 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,41 @@ TEST_F(Kv5UpdateOverJack, UnitErrorsEndTheSessionWithTheWindowsMessages) {
     EXPECT_NE(report.find(each.unitReceived), std::string::npos) << report;
     EXPECT_NE(report.find("flash verification: FAILED"), std::string::npos) << report;
   }
+}
+
+TEST_F(Kv5UpdateOverJack, OneUpdaterPerDeviceAndAUnitThatGoesEndsTheUpdateAtOnce) {
+  StartUnit({"--flash", "older"});
+  test::ProgramRun update(KV5UPDATE_PATH,
+                          {"update", "--yes-write-test-package", "--backend", "jack"});
+  ASSERT_TRUE(update.WaitForOutput("[1/10]", seconds(60))) << update.Out() << update.Err();
+
+  // A second updater process finds the devices held: it opens nothing and sends nothing.
+  const Result second = Kv5Update({"check"});
+  EXPECT_EQ(second.code, 2);
+  EXPECT_TRUE(EndsWith(second.err, "Can't open MIDI Out device.\n")) << second.err;
+
+  // The unit's program ends in the middle of the update.
+  const auto gone = std::chrono::steady_clock::now();
+  kill(unit_->Pid(), SIGTERM);
+  const std::optional<int> code = update.Wait(seconds(20));
+  const auto took = std::chrono::steady_clock::now() - gone;
+  EXPECT_EQ(code, 1);
+  EXPECT_LT(took, seconds(2));
+  std::printf(
+      "unit gone -> session ended: %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_NE(update.Err().find("Can't open MIDI Out device.\nThe MIDI device disappeared during "
+                              "the session"),
+            std::string::npos)
+      << update.Err();
+  unit_->Stop(SIGTERM, seconds(5));
+  unit_.reset();
+
+  // The unit is back: the next update finds it and completes.
+  StartUnit({"--flash", "older"});
+  const Result again = Kv5Update({"update", "--yes-write-test-package"});
+  EXPECT_EQ(again.code, 0) << again.err;
+  EXPECT_NE(StopUnit().find("flash verification: OK"), std::string::npos);
 }
 
 TEST_F(Kv5UpdateOverJack, DevicesMustBeThere) {

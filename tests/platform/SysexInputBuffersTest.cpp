@@ -86,6 +86,16 @@ class Owner {
     inCallback = true;
     Delivery delivery;
     delivery.message = message;
+    if (header == nullptr) {  // a notice without a buffer
+      EXPECT_EQ(message, MIM_CLOSE);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        deliveries_.push_back(delivery);
+      }
+      changed_.notify_all();
+      inCallback = false;
+      return;
+    }
     delivery.bytes.assign(header->lpData, header->lpData + header->dwBytesRecorded);
     delivery.done = (header->dwFlags & MHDR_DONE) != 0;
     delivery.header = header;
@@ -315,6 +325,24 @@ TEST(SysexInputBuffers, ResetHandsBackEveryBufferEmptyOnesWithZeroBytes) {
     EXPECT_TRUE(got[1].bytes.empty());
     EXPECT_EQ(owner.Buffers().CanClose(), MMSYSERR_NOERROR);
   }
+}
+
+TEST(SysexInputBuffers, AVanishedDeviceSaysCloseOnceAndHandsNoBytesOn) {
+  Owner owner(64);
+  owner.Open();
+  owner.Feed({0xF0, 0x7D, 0x01});  // a message the device will never finish
+  owner.Buffers().Vanish();
+  owner.Buffers().Vanish();
+  ASSERT_TRUE(owner.WaitFor(1));
+  owner.Feed(Message(6, 1));
+  // The buffer still comes back as usual, with none of the begun message's bytes.
+  ASSERT_EQ(owner.Buffers().Reset(), MMSYSERR_NOERROR);
+  const auto got = owner.Deliveries();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].message, MIM_CLOSE);
+  EXPECT_EQ(got[1].message, MIM_LONGDATA);
+  EXPECT_TRUE(got[1].bytes.empty());
+  EXPECT_EQ(owner.Buffers().CanClose(), MMSYSERR_NOERROR);
 }
 
 TEST(SysexInputBuffers, RefusesBuffersItCannotUse) {

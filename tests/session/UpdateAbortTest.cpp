@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SessionRig.h"
@@ -97,6 +98,38 @@ TEST(UpdateAbort, EndsRetriesOfAChunk) {
   });
   EXPECT_EQ(UpdateWorker(rig.host), 0);
   ExpectSilentEnd(rig, "write", 2);
+}
+
+// The device going away at a wait, a read or a pause: the session ends at once with the one box
+// "Can't open MIDI Out device." and leaves the busy state; nothing more is sent.
+TEST(UpdateDeviceLost, EndsTheSessionAtOnceWithTheOpenFailureMessage) {
+  const std::pair<const char*, int> points[] = {
+      {"identify", 0}, {"read", 0}, {"erase", 2}, {"write", 40}, {"finish", 0}};
+  for (const auto& [kind, index] : points) {
+    SCOPED_TRACE(std::string(kind) + " " + std::to_string(index));
+    SessionTiming timing = PatientTiming();
+    timing.MemoryReadWaitMs = timing.EraseWaitMs = timing.FinishWaitMs = 60000;
+    timing.IdentifyWaitMs = 60000;
+    SessionRig rig(timing);
+    rig.unit.On(kind, PerIndex({{index, Drop()}}));
+    std::thread cable([&] {
+      while (rig.unit.Requests().empty() || rig.unit.Requests().back().kind != kind ||
+             rig.unit.Requests().back().index != index) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      rig.state.DeviceLost();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(UpdateWorker(rig.host), 0);
+    cable.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(rig.host.EventsStartingWith("error:"),
+              std::vector<std::string>{"error:Can't open MIDI Out device."});
+    EXPECT_EQ(rig.host.Count("leave"), 1);
+    EXPECT_EQ(rig.host.Count("actions:0"), 0);
+    EXPECT_EQ(rig.unit.Requests().back().kind, kind) << "nothing sent after the loss";
+    EXPECT_EQ(rig.unit.Requests().back().index, index);
+  }
 }
 
 }  // namespace

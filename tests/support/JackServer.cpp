@@ -194,7 +194,7 @@ bool JackServer::Start(std::string* error) {
 
 bool JackServer::WaitUntilReady(std::string* error) {
   const auto deadline = std::chrono::steady_clock::now() + options_.startLimit;
-  JackMidiConfig probe;
+  JackConfig probe;
   probe.clientName = "kv5-probe";
   std::string reason;
   for (;;) {

@@ -174,6 +174,10 @@ int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProce
   // What the ending worker posted (the version check's result) runs before the window closes.
   view.RunPending();
   reporter.Finish();
+  if (dialog.DeviceVanished()) {
+    streams.err << "The MIDI device disappeared during the session: its cable was pulled, or the "
+                   "unit's program or the MIDI system stopped.\n";
+  }
   CloseWindow(dialog, view);
   return SessionOutcome(options, reporter, streams.out, streams.err);
 }

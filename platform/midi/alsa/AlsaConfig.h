@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kv5 {
 
@@ -35,6 +36,9 @@ struct AlsaConfig {
 
   // What the published endpoint assembles at most before it drops a message without its F7.
   size_t longestEndpointMessage = 1u << 20;
+
+  // Where the per-device locks live; empty for the user's default lock folder.
+  std::string lockFolder;
 };
 
 }  // namespace kv5

@@ -1,5 +1,6 @@
 // The names the device lists show for sequencer ports: the client's name when that client has
-// exactly one port in the list, otherwise "client:port", cut to what a capability record holds.
+// exactly one port in the list, otherwise "client:port", cut to what a capability record holds;
+// repeated names are numbered in list order.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 #include "platform/midi/alsa/AlsaMidi.h"
 
+#include "platform/midi/alsa/AlsaConfig.h"
+#include "platform/midi/alsa/AlsaDeviceObserver.h"
 #include "platform/midi/alsa/AlsaMidiIn.h"
 #include "platform/midi/alsa/AlsaMidiOut.h"
 #include "platform/midi/alsa/AlsaSeqClient.h"
@@ -18,15 +20,23 @@ class AlsaMidiBackend : public MidiBackend {
       : seq_(std::move(seq)),
         clientId_(snd_seq_client_id(seq_.get())),
         sender_(seq_.get(), config),
-        in_(seq_.get(), clientId_),
+        in_(seq_.get(), clientId_, config),
         out_(seq_.get(), clientId_, sender_, config),
+        observer_(seq_.get(),
+                  [this](int client, int port) {
+                    in_.Vanish(client, port);
+                    out_.Vanish(client, port);
+                  }),
         reader_(
             seq_.get(),
             [this](int port, const uint8_t* bytes, size_t count) {
               in_.Deliver(port, bytes, count);
             },
-            [this] { in_.MarkLoss(); }) {}
+            [this] { in_.MarkLoss(); },
+            [this](const snd_seq_event_t& event) { observer_.OnNotice(event); }) {}
 
+  // Without the announcements (a sequencer that refuses the subscription) the devices still work;
+  // one that goes away is then noticed only by the sessions' timeouts.
   bool Ready() const { return clientId_ >= 0 && reader_.Running(); }
 
   MidiInServices& In() override { return in_; }
@@ -40,6 +50,7 @@ class AlsaMidiBackend : public MidiBackend {
   SeqSender sender_;
   AlsaMidiIn in_;
   AlsaMidiOut out_;
+  SeqDeviceObserver observer_;
   SeqReader reader_;
 };
 

@@ -1,6 +1,5 @@
 #include "platform/midi/alsa/AlsaMidiIn.h"
 
-#include <cstring>
 #include <string>
 
 #include "platform/midi/alsa/AlsaSeqClient.h"
@@ -33,28 +32,34 @@ void AlsaMidiIn::Release(const Device& device) {
   snd_seq_delete_simple_port(seq_, device.port);
 }
 
+void AlsaMidiIn::Vanish(int client, int port) {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& [handle, device] : devices_) {
+    if (device->sourceClient == client && (port < 0 || device->sourcePort == port))
+      device->buffers->Vanish();
+  }
+}
+
 uint32_t AlsaMidiIn::GetNumDevs() {
-  return static_cast<uint32_t>(ListSeqPorts(seq_, SeqDirection::Readable, ownClient_).size());
+  return list_.Refresh();
 }
 
 MidiResult AlsaMidiIn::GetDevCaps(uint32_t device, MidiDeviceCaps* caps) {
-  if (caps == nullptr) return MMSYSERR_INVALPARAM;
-  const auto names = SeqPortNames(ListSeqPorts(seq_, SeqDirection::Readable, ownClient_));
-  if (device >= names.size()) return MMSYSERR_BADDEVICEID;
-  std::memset(caps->szPname, 0, sizeof caps->szPname);
-  std::memcpy(caps->szPname, names[device].data(), names[device].size());
-  return MMSYSERR_NOERROR;
+  return list_.Caps(device, caps);
 }
 
 MidiResult AlsaMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                             uintptr_t instance) {
   if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
-  const auto ports = ListSeqPorts(seq_, SeqDirection::Readable, ownClient_);
-  if (device >= ports.size()) return MMSYSERR_BADDEVICEID;
+  SeqPortInfo listed;
+  if (!list_.Find(device, &listed)) return MMSYSERR_BADDEVICEID;
 
   auto opened = std::make_shared<Device>();
-  opened->sourceClient = ports[device].client;
-  opened->sourcePort = ports[device].port;
+  const MidiResult locked =
+      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Readable, &opened->lock);
+  if (locked != MMSYSERR_NOERROR) return locked;
+  opened->sourceClient = listed.client;
+  opened->sourcePort = listed.port;
   MidiInHandle id = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);

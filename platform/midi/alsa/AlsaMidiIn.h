@@ -9,13 +9,17 @@
 #include <mutex>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/alsa/AlsaConfig.h"
+#include "platform/midi/alsa/AlsaDeviceList.h"
+#include "platform/midi/common/DeviceLock.h"
 #include "platform/midi/common/SysexInputBuffers.h"
 
 namespace kv5 {
 
 class AlsaMidiIn : public MidiInServices {
  public:
-  AlsaMidiIn(snd_seq_t* seq, int ownClient) : seq_(seq), ownClient_(ownClient) {}
+  AlsaMidiIn(snd_seq_t* seq, int ownClient, const AlsaConfig& config)
+      : seq_(seq), config_(config), list_(seq, SeqDirection::Readable, ownClient) {}
   // Releases devices still open; the reader must have stopped.
   ~AlsaMidiIn() override;
   AlsaMidiIn(const AlsaMidiIn&) = delete;
@@ -25,6 +29,9 @@ class AlsaMidiIn : public MidiInServices {
   void Deliver(int port, const uint8_t* bytes, size_t count);
   // The client lost input events: every open device drops the message it is receiving.
   void MarkLoss();
+  // The sequencer announced that a port (port -1: every port of the client) went away; the
+  // devices open on it vanish. On the reader's thread.
+  void Vanish(int client, int port);
 
   uint32_t GetNumDevs() override;
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
@@ -40,6 +47,7 @@ class AlsaMidiIn : public MidiInServices {
 
  private:
   struct Device {
+    std::unique_ptr<DeviceLock> lock;
     int port = -1;  // ours
     int sourceClient = 0;
     int sourcePort = 0;
@@ -50,7 +58,8 @@ class AlsaMidiIn : public MidiInServices {
   void Release(const Device& device);
 
   snd_seq_t* const seq_;
-  const int ownClient_;
+  const AlsaConfig config_;
+  SeqDeviceSnapshot list_;
   std::mutex lock_;  // guards the maps; held while the reader feeds a device
   std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
   std::map<int, std::shared_ptr<Device>> byPort_;

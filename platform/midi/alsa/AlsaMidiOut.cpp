@@ -1,7 +1,7 @@
 #include "platform/midi/alsa/AlsaMidiOut.h"
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/midi/alsa/AlsaCardPort.h"
 #include "platform/midi/alsa/AlsaRawOutput.h"
@@ -47,35 +47,46 @@ std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle 
   return std::make_unique<SeqLink>(sender_, device.port, std::move(pacer));
 }
 
+void AlsaMidiOut::Vanish(int client, int port) {
+  std::vector<std::shared_ptr<Device>> gone;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [handle, device] : devices_) {
+      if (device->destClient != client || (port >= 0 && device->destPort != port)) continue;
+      device->vanished = true;
+      gone.push_back(device);
+    }
+  }
+  // Set before the reset: a message queued later is refused, or comes back failed.
+  for (auto& device : gone) device->sending->Reset();
+}
+
 uint32_t AlsaMidiOut::GetNumDevs() {
-  return static_cast<uint32_t>(ListSeqPorts(seq_, SeqDirection::Writable, ownClient_).size());
+  return list_.Refresh();
 }
 
 MidiResult AlsaMidiOut::GetDevCaps(uint32_t device, MidiDeviceCaps* caps) {
-  if (caps == nullptr) return MMSYSERR_INVALPARAM;
-  const auto names = SeqPortNames(ListSeqPorts(seq_, SeqDirection::Writable, ownClient_));
-  if (device >= names.size()) return MMSYSERR_BADDEVICEID;
-  std::memset(caps->szPname, 0, sizeof caps->szPname);
-  std::memcpy(caps->szPname, names[device].data(), names[device].size());
-  return MMSYSERR_NOERROR;
+  return list_.Caps(device, caps);
 }
 
 MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
-  const auto ports = ListSeqPorts(seq_, SeqDirection::Writable, ownClient_);
-  if (device == MIDI_MAPPER) device = 0;
-  if (device >= ports.size()) return MMSYSERR_BADDEVICEID;
+  SeqPortInfo listed;
+  if (!list_.Find(device, &listed)) return MMSYSERR_BADDEVICEID;
 
   auto opened = std::make_shared<Device>();
-  opened->destClient = ports[device].client;
-  opened->destPort = ports[device].port;
+  const MidiResult locked =
+      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Writable, &opened->lock);
+  if (locked != MMSYSERR_NOERROR) return locked;
+  opened->destClient = listed.client;
+  opened->destPort = listed.port;
   MidiOutHandle id = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
     id = nextHandle_++;
   }
   MidiResult result = MMSYSERR_ERROR;
-  std::unique_ptr<OutputLink> link = OpenLink(*opened, id, ports[device].hardware, &result);
+  std::unique_ptr<OutputLink> link = OpenLink(*opened, id, listed.hardware, &result);
   if (!link) return result;
   opened->sending = std::make_unique<AlsaOutputDevice>(std::move(link));
   {
@@ -101,6 +112,7 @@ MidiResult AlsaMidiOut::Close(MidiOutHandle handle) {
 MidiResult AlsaMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
+  if (device->vanished) return MMSYSERR_NODRIVER;
   if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
   if (device->sending->Gone()) return MMSYSERR_NODRIVER;
   header->dwFlags |= MHDR_PREPARED;
@@ -111,6 +123,7 @@ MidiResult AlsaMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+  if (device->vanished) return MMSYSERR_NODRIVER;
   return device->sending->LongMsg(header);
 }
 
@@ -128,7 +141,7 @@ MidiResult AlsaMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header
   if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
   header->dwFlags &= ~MHDR_PREPARED;
   // The owner learns here that the header it got back was not sent.
-  return device->sending->Gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+  return device->vanished || device->sending->Gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 }  // namespace kv5

@@ -15,8 +15,8 @@ constexpr long kShortMessageBytes = 16;
 
 }  // namespace
 
-SeqReader::SeqReader(snd_seq_t* seq, Sink sink, Loss loss)
-    : seq_(seq), sink_(std::move(sink)), loss_(std::move(loss)) {
+SeqReader::SeqReader(snd_seq_t* seq, Sink sink, Loss loss, Notice notice)
+    : seq_(seq), sink_(std::move(sink)), loss_(std::move(loss)), notice_(std::move(notice)) {
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ < 0) return;
   thread_ = std::thread([this] { Loop(); });
@@ -64,7 +64,10 @@ void SeqReader::ReadAvailable(snd_midi_event_t* decoder) {
     }
     if (result < 0 || event == nullptr) return;  // -EAGAIN: nothing more for now
     const int port = event->dest.port;
-    if (event->type == SND_SEQ_EVENT_SYSEX) {
+    if (event->type >= SND_SEQ_EVENT_CLIENT_START &&
+        event->type <= SND_SEQ_EVENT_PORT_UNSUBSCRIBED) {
+      if (notice_) notice_(*event);
+    } else if (event->type == SND_SEQ_EVENT_SYSEX) {
       sink_(port, static_cast<const uint8_t*>(event->data.ext.ptr), event->data.ext.len);
     } else if (decoder != nullptr) {
       unsigned char bytes[kShortMessageBytes];

@@ -19,8 +19,10 @@ class SeqReader {
   using Sink = std::function<void(int port, const uint8_t* bytes, size_t count)>;
   // Runs on the reader's thread; the lost events may have been meant for any port.
   using Loss = std::function<void()>;
+  // Events of the sequencer's own (a client or port that starts or ends); must not block long.
+  using Notice = std::function<void(const snd_seq_event_t& event)>;
 
-  SeqReader(snd_seq_t* seq, Sink sink, Loss loss);
+  SeqReader(snd_seq_t* seq, Sink sink, Loss loss, Notice notice = {});
   // Stops and joins the thread; no sink call runs after it returns.
   ~SeqReader();
   SeqReader(const SeqReader&) = delete;
@@ -36,6 +38,7 @@ class SeqReader {
   snd_seq_t* const seq_;
   const Sink sink_;
   const Loss loss_;
+  const Notice notice_;
   int wakeFd_ = -1;
   std::thread thread_;
 };

@@ -60,6 +60,8 @@ void SysexInputBuffers::StopInput(std::unique_lock<std::mutex>& hold) {
   started_ = false;
   pending_.clear();
   WaitUntilNoDelivery(hold);
+  // The owner is ending input itself: a notice not yet sent would come after Stop returned.
+  closeNoticeDue_ = false;
   HandBackPartial(hold);
   inSysex_ = false;
 }
@@ -96,7 +98,7 @@ MidiResult SysexInputBuffers::CanClose() {
 void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!started_ || stopping_ || quit_) return;
+    if (!started_ || stopping_ || quit_ || vanished_) return;
     pending_.insert(pending_.end(), bytes, bytes + count);
     while (pending_.size() > kPendingLimit) pending_.pop_front();
   }
@@ -105,6 +107,20 @@ void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
 
 void SysexInputBuffers::MarkLoss() {
   Feed(&kLossMark, 1);
+}
+
+void SysexInputBuffers::Vanish() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (vanished_) return;
+    vanished_ = true;
+    closeNoticeDue_ = true;
+    pending_.clear();
+    // The message begun will never end: its bytes must not come back as if received.
+    if (inSysex_ && !queued_.empty()) queued_.front()->dwBytesRecorded = 0;
+    inSysex_ = false;
+  }
+  changed_.notify_all();
 }
 
 void SysexInputBuffers::HandBack(std::unique_lock<std::mutex>& hold, uint32_t message) {
@@ -129,7 +145,7 @@ void SysexInputBuffers::WaitUntilNoDelivery(std::unique_lock<std::mutex>& hold) 
 
 bool SysexInputBuffers::CanConsume() const {
   // Bytes outside a message need no buffer; a message's bytes wait for one.
-  if (!started_ || pending_.empty() || delivering_) return false;
+  if (!started_ || vanished_ || pending_.empty() || delivering_) return false;
   const bool needsBuffer = inSysex_ || pending_.front() == kSysexStartByte;
   return !needsBuffer || !queued_.empty();
 }
@@ -137,11 +153,21 @@ bool SysexInputBuffers::CanConsume() const {
 void SysexInputBuffers::DeliveryLoop() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
-    if (!quit_ && !CanConsume()) {
+    if (!quit_ && !closeNoticeDue_ && !CanConsume()) {
       changed_.notify_all();  // a Stop may be waiting for the delivery to run dry
-      changed_.wait(hold, [this] { return quit_ || CanConsume(); });
+      changed_.wait(hold, [this] { return quit_ || closeNoticeDue_ || CanConsume(); });
     }
     if (quit_) return;
+    if (closeNoticeDue_) {
+      closeNoticeDue_ = false;
+      delivering_ = true;
+      hold.unlock();
+      callback_(handle_, MIM_CLOSE, instance_, 0, 0);
+      hold.lock();
+      delivering_ = false;
+      changed_.notify_all();
+      continue;
+    }
 
     const uint8_t byte = pending_.front();
     if (byte >= 0xF8) {  // real-time bytes may appear anywhere and are not part of a message

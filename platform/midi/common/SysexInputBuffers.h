@@ -40,6 +40,11 @@ class SysexInputBuffers {
   // MIDIERR_STILLPLAYING while a buffer is queued.
   MidiResult CanClose();
 
+  // The device went away: bytes not yet delivered are dropped (a message begun is not handed on),
+  // no data callback follows, and the delivery thread calls the callback once with MIM_CLOSE.
+  // Stop, Reset and Close still hand back the buffers. Non-blocking; later calls do nothing.
+  void Vanish();
+
   // Bytes from the transport, in arrival order. Bytes outside a SysEx message (short messages,
   // real-time bytes) are ignored. Non-blocking; bytes received while stopped are discarded.
   void Feed(const uint8_t* bytes, size_t count);
@@ -76,6 +81,8 @@ class SysexInputBuffers {
   bool inSysex_ = false;     // a message has begun and not yet ended
   bool delivering_ = false;  // the delivery thread is inside the callback
   bool quit_ = false;
+  bool vanished_ = false;
+  bool closeNoticeDue_ = false;  // MIM_CLOSE is still to be sent
   std::thread delivery_;
 };
 

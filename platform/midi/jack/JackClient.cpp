@@ -3,6 +3,7 @@
 #include <jack/midiport.h>
 
 #include <cerrno>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -59,7 +60,9 @@ std::unique_ptr<JackClient> JackClient::Open(const std::string& name, bool exact
   }
   auto client = std::make_unique<JackClient>(handle);
   jack_on_shutdown(handle, &JackClient::ShutdownThunk, client.get());
-  if (jack_set_process_callback(handle, &JackClient::ProcessThunk, client.get()) != 0 ||
+  if (jack_set_port_registration_callback(handle, &JackClient::RegistrationThunk, client.get()) !=
+          0 ||
+      jack_set_process_callback(handle, &JackClient::ProcessThunk, client.get()) != 0 ||
       jack_activate(handle) != 0) {
     *error = "the JACK client \"" + name + "\" could not be activated";
     return nullptr;
@@ -68,9 +71,42 @@ std::unique_ptr<JackClient> JackClient::Open(const std::string& name, bool exact
   return client;
 }
 
+JackClient::JackClient(jack_client_t* client)
+    : client_(client), name_(jack_get_client_name(client)) {
+  sem_init(&changed_, 0, 0);
+}
+
 JackClient::~JackClient() {
+  CloseConnection();
+  sem_destroy(&changed_);
+}
+
+void JackClient::CloseConnection() {
+  if (client_ == nullptr) return;
   Deactivate();
-  jack_client_close(client_);
+  // libjack crashes closing a client whose server died: that handle is left as it is, a few
+  // kilobytes for each server that went away under a running program.
+  if (!serverGone_.exchange(true)) jack_client_close(client_);
+  client_ = nullptr;
+}
+
+bool JackClient::WaitForChange(std::chrono::milliseconds limit) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const long long nanos = deadline.tv_nsec + static_cast<long long>(limit.count()) * 1000000;
+  deadline.tv_sec += static_cast<time_t>(nanos / 1000000000);
+  deadline.tv_nsec = static_cast<long>(nanos % 1000000000);
+  int result = 0;
+  while ((result = sem_timedwait(&changed_, &deadline)) != 0 && errno == EINTR) {
+  }
+  if (result != 0) return false;
+  while (sem_trywait(&changed_) == 0) {
+  }
+  return true;
+}
+
+void JackClient::WakeChangeWaiter() {
+  sem_post(&changed_);
 }
 
 void JackClient::Deactivate() {
@@ -80,10 +116,6 @@ void JackClient::Deactivate() {
   // Whatever the server did, no later cycle may touch a stream.
   for (auto& slot : streams_) slot.store(nullptr);
   WaitUntil([this] { return (epoch_.load() & 1) == 0; }, std::chrono::milliseconds(2000));
-}
-
-std::string JackClient::Name() const {
-  return jack_get_client_name(client_);
 }
 
 jack_port_t* JackClient::RegisterMidiPort(const std::string& base, bool input) {
@@ -105,7 +137,11 @@ void JackClient::UnregisterPort(jack_port_t* port) {
 }
 
 std::string JackClient::PortName(jack_port_t* port) const {
-  return jack_port_name(port);
+  return ServerGone() ? std::string() : std::string(jack_port_name(port));
+}
+
+bool JackClient::HasPort(const std::string& name) const {
+  return !ServerGone() && jack_port_by_name(client_, name.c_str()) != nullptr;
 }
 
 bool JackClient::Attach(JackProcessStream* stream) {
@@ -165,7 +201,14 @@ int JackClient::ProcessThunk(jack_nframes_t frames, void* self) {
 }
 
 void JackClient::ShutdownThunk(void* self) {
-  static_cast<JackClient*>(self)->serverGone_ = true;
+  auto* client = static_cast<JackClient*>(self);
+  client->serverGone_ = true;
+  sem_post(&client->changed_);  // safe where the callback runs: as in a signal handler
+}
+
+void JackClient::RegistrationThunk(jack_port_id_t, int registered, void* self) {
+  // Which port went is looked up by the observer, off JACK's notification thread.
+  if (!registered) sem_post(&static_cast<JackClient*>(self)->changed_);
 }
 
 int JackClient::OnProcess(jack_nframes_t frames) noexcept {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <semaphore.h>
 
 #include <array>
 #include <atomic>
@@ -28,20 +29,33 @@ class JackClient {
   // exactName: fail instead of letting the server rename a client whose name is taken.
   static std::unique_ptr<JackClient> Open(const std::string& name, bool exactName,
                                           std::string* error);
-  explicit JackClient(jack_client_t* client) : client_(client) {}
+  explicit JackClient(jack_client_t* client);
   ~JackClient();
   JackClient(const JackClient&) = delete;
   JackClient& operator=(const JackClient&) = delete;
 
+  // nullptr once CloseConnection has run.
   jack_client_t* Get() const { return client_; }
-  std::string Name() const;
-  // The server shut down or dropped this client; no process cycle will follow.
+  const std::string& Name() const { return name_; }
+  // The server shut down or dropped this client (or the connection was closed); no process cycle
+  // will follow and no call reaches the server any more.
   bool ServerGone() const { return serverGone_.load(); }
+  // Closes the connection of a client whose server has gone, while devices opened on it may
+  // still hold this object: they see ServerGone and leave the library alone.
+  void CloseConnection();
+
+  // Waits up to limit for a notice that a port went away or the server shut down; true when one
+  // came (several notices may come as one).
+  bool WaitForChange(std::chrono::milliseconds limit);
+  // Wakes a WaitForChange without a notice.
+  void WakeChangeWaiter();
 
   // A MIDI port with the first free name of base, base_2, base_3, ...; nullptr on failure.
   jack_port_t* RegisterMidiPort(const std::string& base, bool input);
   void UnregisterPort(jack_port_t* port);
   std::string PortName(jack_port_t* port) const;
+  // The server still has a port of this full name; false once the server has gone.
+  bool HasPort(const std::string& name) const;
 
   // The process callback serves the stream from its next cycle on; false when all slots are used.
   bool Attach(JackProcessStream* stream);
@@ -63,9 +77,13 @@ class JackClient {
  private:
   static int ProcessThunk(jack_nframes_t frames, void* self);
   static void ShutdownThunk(void* self);
+  static void RegistrationThunk(jack_port_id_t port, int registered, void* self);
   int OnProcess(jack_nframes_t frames) noexcept;
 
   jack_client_t* client_ = nullptr;
+  std::string name_;
+  // Posted by JACK's notification thread and the shutdown callback, which may do little more.
+  sem_t changed_{};
   bool active_ = false;
   std::array<std::atomic<JackProcessStream*>, kMaxStreams> streams_{};
   // Odd while a process cycle runs; every cycle adds two.

@@ -8,7 +8,8 @@
 
 namespace kv5 {
 
-std::vector<JackDevice> ListJackDevices(jack_client_t* client, bool theirOutputs) {
+std::vector<JackDevice> ListJackDevices(jack_client_t* client, bool theirOutputs,
+                                        const std::string& updaterName) {
   std::vector<std::string> ports;
   const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                       theirOutputs ? JackPortIsOutput : JackPortIsInput);
@@ -16,6 +17,7 @@ std::vector<JackDevice> ListJackDevices(jack_client_t* client, bool theirOutputs
     for (const char** each = names; *each != nullptr; ++each) {
       jack_port_t* port = jack_port_by_name(client, *each);
       if (port != nullptr && jack_port_is_mine(client, port)) continue;
+      if (IsUpdaterClient(ClientOfPort(*each), updaterName)) continue;
       ports.emplace_back(*each);
     }
     jack_free(names);
@@ -31,11 +33,12 @@ uint32_t JackDeviceSnapshot::Refresh() {
 
 void JackDeviceSnapshot::RefreshLocked() {
   taken_ = true;
-  if (client_.ServerGone()) {
+  const std::shared_ptr<JackClient> client = link_.Reconnect();
+  if (client->ServerGone()) {
     devices_.clear();
     return;
   }
-  devices_ = ListJackDevices(client_.Get(), theirOutputs_);
+  devices_ = ListJackDevices(client->Get(), theirOutputs_, link_.Config().clientName);
 }
 
 MidiResult JackDeviceSnapshot::Caps(uint32_t device, MidiDeviceCaps* caps) {

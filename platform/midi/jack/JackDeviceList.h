@@ -10,19 +10,22 @@
 #include "platform/midi/MidiServices.h"
 #include "platform/midi/jack/JackClient.h"
 #include "platform/midi/jack/JackDeviceNames.h"
+#include "platform/midi/jack/JackLink.h"
 
 namespace kv5 {
 
 // Other clients' MIDI output ports (theirOutputs) or input ports, named and ordered as
-// NameJackDevices does.
-std::vector<JackDevice> ListJackDevices(jack_client_t* client, bool theirOutputs);
+// NameJackDevices does; the ports of other copies of the updater are left out.
+std::vector<JackDevice> ListJackDevices(jack_client_t* client, bool theirOutputs,
+                                        const std::string& updaterName);
 
-// The device list of one direction. GetNumDevs takes a new snapshot; names and opens refer to
-// the last one, so an index stays the device it was listed as.
+// The device list of one direction. GetNumDevs takes a new snapshot (looking for a server again
+// when it had gone); names and opens refer to the last one, so an index stays the device it was
+// listed as.
 class JackDeviceSnapshot {
  public:
-  JackDeviceSnapshot(JackClient& client, bool theirOutputs)
-      : client_(client), theirOutputs_(theirOutputs) {}
+  JackDeviceSnapshot(JackLink& link, bool theirOutputs)
+      : link_(link), theirOutputs_(theirOutputs) {}
   uint32_t Refresh();
   MidiResult Caps(uint32_t device, MidiDeviceCaps* caps);
   // The full name of the device's port; empty for an index outside the list.
@@ -31,7 +34,7 @@ class JackDeviceSnapshot {
  private:
   void RefreshLocked();
 
-  JackClient& client_;
+  JackLink& link_;
   const bool theirOutputs_;
   std::mutex lock_;
   bool taken_ = false;

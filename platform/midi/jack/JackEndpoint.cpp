@@ -13,16 +13,14 @@
 namespace kv5 {
 namespace {
 
-// Longer than any message takes to be written, even in pieces on a loaded machine.
-constexpr auto kSendLimit = std::chrono::seconds(5);
-
 class JackEndpoint : public MidiEndpoint {
  public:
-  explicit JackEndpoint(std::unique_ptr<JackClient> client) : client_(std::move(client)) {}
+  JackEndpoint(std::unique_ptr<JackClient> client, const JackConfig& config)
+      : client_(std::move(client)), sendLimit_(config.endpointSendLimitMs) {}
   // Cycles stop first: the streams then come apart without the callback.
   ~JackEndpoint() override { client_->Deactivate(); }
 
-  bool Start(const JackMidiConfig& config, std::string* error) {
+  bool Start(const JackConfig& config, std::string* error) {
     jack_port_t* in = client_->RegisterMidiPort("midi_in", /*input=*/true);
     jack_port_t* out = client_->RegisterMidiPort("midi_out", /*input=*/false);
     if (in == nullptr || out == nullptr) {
@@ -31,9 +29,11 @@ class JackEndpoint : public MidiEndpoint {
     }
     inPort_ = std::make_unique<JackPort>(*client_, in);
     outPort_ = std::make_unique<JackPort>(*client_, out);
-    output_ = std::make_unique<JackOutputStream>(*client_, out, config.cycleByteLimit);
+    output_ = std::make_unique<JackOutputStream>(*client_, out, config.cycleByteLimit,
+                                                 config.outputQueueLength);
     input_ = std::make_unique<JackInputStream>(
-        *client_, in, [this](const uint8_t* bytes, size_t count) { Assemble(bytes, count); });
+        *client_, in, config.inputRingBytes,
+        [this](const uint8_t* bytes, size_t count) { Assemble(bytes, count); });
     if (output_->Attached() && input_->Attached()) return true;
     *error = "the JACK client \"" + client_->Name() + "\" has no room for its streams";
     return false;
@@ -50,7 +50,8 @@ class JackEndpoint : public MidiEndpoint {
     std::lock_guard<std::mutex> hold(sendLock_);
     std::atomic<uint32_t> flags{MHDR_INQUEUE};
     if (!output_->Queue(bytes, static_cast<uint32_t>(length), &flags)) return false;
-    const auto deadline = std::chrono::steady_clock::now() + kSendLimit;
+    // Longer than any message takes to be written, even in pieces on a loaded machine.
+    const auto deadline = std::chrono::steady_clock::now() + sendLimit_;
     while (!(flags.load() & MHDR_DONE)) {
       if (client_->ServerGone() || std::chrono::steady_clock::now() >= deadline) {
         output_->Cancel();  // the bytes are the caller's: nothing may read them after we return
@@ -94,6 +95,7 @@ class JackEndpoint : public MidiEndpoint {
   }
 
   std::unique_ptr<JackClient> client_;
+  const std::chrono::milliseconds sendLimit_;
   std::unique_ptr<JackPort> inPort_;
   std::unique_ptr<JackPort> outPort_;
   std::unique_ptr<JackOutputStream> output_;
@@ -109,15 +111,15 @@ class JackEndpoint : public MidiEndpoint {
 }  // namespace
 
 std::unique_ptr<MidiEndpoint> OpenJackEndpoint(const std::string& name, std::string* error) {
-  return OpenJackEndpoint(name, JackMidiConfig{}, error);
+  return OpenJackEndpoint(name, JackConfig{}, error);
 }
 
-std::unique_ptr<MidiEndpoint> OpenJackEndpoint(const std::string& name,
-                                               const JackMidiConfig& config, std::string* error) {
+std::unique_ptr<MidiEndpoint> OpenJackEndpoint(const std::string& name, const JackConfig& config,
+                                               std::string* error) {
   std::string reason;
   auto client = JackClient::Open(name, /*exactName=*/true, &reason);
   if (client) {
-    auto endpoint = std::make_unique<JackEndpoint>(std::move(client));
+    auto endpoint = std::make_unique<JackEndpoint>(std::move(client), config);
     if (endpoint->Start(config, &reason)) return endpoint;
   }
   if (error != nullptr) *error = reason;

@@ -6,8 +6,8 @@
 
 namespace kv5 {
 
-JackInputStream::JackInputStream(JackClient& client, jack_port_t* port, Sink sink)
-    : client_(client), port_(port), sink_(std::move(sink)), ring_(kRingBytes) {
+JackInputStream::JackInputStream(JackClient& client, jack_port_t* port, size_t ringBytes, Sink sink)
+    : client_(client), port_(port), sink_(std::move(sink)), ring_(ringBytes) {
   sem_init(&wake_, 0, 0);
   reader_ = std::thread([this] { ReadLoop(); });
   attached_ = client_.Attach(this);

@@ -20,12 +20,12 @@ class JackInputStream : public JackProcessStream {
  public:
   using Sink = std::function<void(const uint8_t* bytes, size_t count)>;
 
-  static constexpr size_t kRingBytes = 1u << 20;
   // Marks bytes lost to a full ring: a status byte that ends the message it interrupts.
   static constexpr uint8_t kLossMark = 0xF4;
 
   // Starts the reader thread, which calls sink, and attaches to the client's process callback.
-  JackInputStream(JackClient& client, jack_port_t* port, Sink sink);
+  // ringBytes: what the ring between the callback and the reader holds.
+  JackInputStream(JackClient& client, jack_port_t* port, size_t ringBytes, Sink sink);
   // Detaches and stops the reader; bytes not yet handed on are dropped.
   ~JackInputStream() override;
   JackInputStream(const JackInputStream&) = delete;

@@ -6,17 +6,26 @@ namespace {
 
 class JackMidiBackend : public MidiBackend {
  public:
-  JackMidiBackend(std::unique_ptr<JackClient> client, const JackMidiConfig& config)
-      : client_(std::move(client)), in_(*client_, config), out_(*client_, config) {}
-  // Cycles stop first, so the devices that are still open come apart without the callback.
-  ~JackMidiBackend() override { client_->Deactivate(); }
+  JackMidiBackend(std::unique_ptr<JackClient> client, const JackConfig& config)
+      : link_(std::move(client), config), in_(link_), out_(link_) {
+    link_.Watch([this] {
+      in_.CheckDevices();
+      out_.CheckDevices();
+    });
+  }
+  // The observer stops first, then the cycles, so the devices that are still open come apart
+  // without either.
+  ~JackMidiBackend() override {
+    link_.Unwatch();
+    link_.Current()->Deactivate();
+  }
 
   MidiInServices& In() override { return in_; }
   MidiOutServices& Out() override { return out_; }
   std::string Name() const override { return "jack"; }
 
  private:
-  std::unique_ptr<JackClient> client_;
+  JackLink link_;
   JackMidiIn in_;
   JackMidiOut out_;
 };
@@ -24,10 +33,10 @@ class JackMidiBackend : public MidiBackend {
 }  // namespace
 
 std::unique_ptr<MidiBackend> OpenJackMidi(std::string* error) {
-  return OpenJackMidi(JackMidiConfig{}, error);
+  return OpenJackMidi(JackConfig{}, error);
 }
 
-std::unique_ptr<MidiBackend> OpenJackMidi(const JackMidiConfig& config, std::string* error) {
+std::unique_ptr<MidiBackend> OpenJackMidi(const JackConfig& config, std::string* error) {
   std::string reason;
   auto client = JackClient::Open(config.clientName, /*exactName=*/false, &reason);
   if (!client) {

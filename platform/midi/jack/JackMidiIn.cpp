@@ -4,8 +4,7 @@
 
 namespace kv5 {
 
-JackMidiIn::JackMidiIn(JackClient& client, const JackMidiConfig& config)
-    : client_(client), config_(config), list_(client, /*theirOutputs=*/true) {}
+JackMidiIn::JackMidiIn(JackLink& link) : link_(link), list_(link, /*theirOutputs=*/true) {}
 
 JackMidiIn::~JackMidiIn() {
   std::map<MidiInHandle, std::unique_ptr<Device>> left;
@@ -21,12 +20,27 @@ SysexInputBuffers* JackMidiIn::Find(MidiInHandle handle) {
   return found == open_.end() ? nullptr : found->second->buffers.get();
 }
 
+void JackMidiIn::CheckDevices() {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& [handle, device] : open_) {
+    if (!device->client->HasPort(device->theirs)) device->buffers->Vanish();
+  }
+}
+
 MidiResult JackMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                             uintptr_t instance) {
   if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
   const std::string theirs = list_.Port(device);
   if (theirs.empty()) return MMSYSERR_BADDEVICEID;
-  jack_port_t* ours = client_.RegisterMidiPort("midi_in", /*input=*/true);
+  auto opened = std::make_unique<Device>();
+  opened->client = link_.Current();
+  opened->theirs = theirs;
+  // The device of the list entry, or none: a port that has gone since the list was filled fails.
+  if (!opened->client->HasPort(theirs)) return MMSYSERR_BADDEVICEID;
+  const MidiResult locked = link_.LockDevice(theirs, /*output=*/false, &opened->lock);
+  if (locked != MMSYSERR_NOERROR) return locked;
+  JackClient& client = *opened->client;
+  jack_port_t* ours = client.RegisterMidiPort("midi_in", /*input=*/true);
   if (ours == nullptr) return MMSYSERR_ERROR;
 
   MidiInHandle id = 0;
@@ -34,16 +48,15 @@ MidiResult JackMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc ca
     std::lock_guard<std::mutex> hold(lock_);
     id = nextHandle_++;
   }
-  auto opened = std::make_unique<Device>();
-  opened->port = std::make_unique<JackPort>(client_, ours);
+  opened->port = std::make_unique<JackPort>(client, ours);
   opened->buffers = std::make_unique<SysexInputBuffers>(id, callback, instance);
   SysexInputBuffers* buffers = opened->buffers.get();
   opened->stream = std::make_unique<JackInputStream>(
-      client_, ours,
+      client, ours, link_.Config().inputRingBytes,
       [buffers](const uint8_t* bytes, size_t count) { buffers->Feed(bytes, count); });
   if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
-  if (!client_.ConnectAndWait(theirs, opened->port->Name(), ours, theirs,
-                              std::chrono::milliseconds(config_.connectTimeoutMs))) {
+  if (!client.ConnectAndWait(theirs, opened->port->Name(), ours, theirs,
+                             std::chrono::milliseconds(link_.Config().connectTimeoutMs))) {
     return MMSYSERR_ERROR;
   }
   {

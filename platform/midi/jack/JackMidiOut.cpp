@@ -4,8 +4,7 @@
 
 namespace kv5 {
 
-JackMidiOut::JackMidiOut(JackClient& client, const JackMidiConfig& config)
-    : client_(client), config_(config), list_(client, /*theirOutputs=*/false) {}
+JackMidiOut::JackMidiOut(JackLink& link) : link_(link), list_(link, /*theirOutputs=*/false) {}
 
 JackMidiOut::~JackMidiOut() {
   std::map<MidiOutHandle, std::unique_ptr<Device>> left;
@@ -21,20 +20,41 @@ JackMidiOut::Device* JackMidiOut::Find(MidiOutHandle handle) {
   return found == open_.end() ? nullptr : found->second.get();
 }
 
+void JackMidiOut::CheckDevices() {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& [handle, device] : open_) {
+    if (device->vanished.load() || device->client->HasPort(device->theirs)) continue;
+    device->vanished = true;
+    // What is queued comes back done now: at once when the server has gone, else in the next
+    // cycle. A send that comes later finds the device vanished.
+    std::lock_guard<std::mutex> sending(device->sending);
+    device->stream->Cancel();
+  }
+}
+
 MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
   const std::string theirs = list_.Port(device);
   if (theirs.empty()) return MMSYSERR_BADDEVICEID;
-  jack_port_t* ours = client_.RegisterMidiPort("midi_out", /*input=*/false);
+  auto opened = std::make_unique<Device>();
+  opened->client = link_.Current();
+  opened->theirs = theirs;
+  // The device of the list entry, or none: a port that has gone since the list was filled fails.
+  if (!opened->client->HasPort(theirs)) return MMSYSERR_BADDEVICEID;
+  const MidiResult locked = link_.LockDevice(theirs, /*output=*/true, &opened->lock);
+  if (locked != MMSYSERR_NOERROR) return locked;
+  JackClient& client = *opened->client;
+  jack_port_t* ours = client.RegisterMidiPort("midi_out", /*input=*/false);
   if (ours == nullptr) return MMSYSERR_ERROR;
 
-  auto opened = std::make_unique<Device>();
-  opened->port = std::make_unique<JackPort>(client_, ours);
-  opened->stream = std::make_unique<JackOutputStream>(client_, ours, config_.cycleByteLimit);
+  const JackConfig& config = link_.Config();
+  opened->port = std::make_unique<JackPort>(client, ours);
+  opened->stream = std::make_unique<JackOutputStream>(client, ours, config.cycleByteLimit,
+                                                      config.outputQueueLength);
   if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
   // A message written before the connection is in place would be lost.
-  if (!client_.ConnectAndWait(opened->port->Name(), theirs, ours, theirs,
-                              std::chrono::milliseconds(config_.connectTimeoutMs))) {
+  if (!client.ConnectAndWait(opened->port->Name(), theirs, ours, theirs,
+                             std::chrono::milliseconds(config.connectTimeoutMs))) {
     return MMSYSERR_ERROR;
   }
   std::lock_guard<std::mutex> hold(lock_);
@@ -60,7 +80,9 @@ MidiResult JackMidiOut::Close(MidiOutHandle handle) {
 }
 
 MidiResult JackMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (Find(handle) == nullptr) return MMSYSERR_INVALHANDLE;
+  Device* device = Find(handle);
+  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  if (device->Gone()) return MMSYSERR_NODRIVER;
   if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
     return MMSYSERR_INVALPARAM;
   }
@@ -77,9 +99,10 @@ MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
   const uint32_t flags = header->dwFlags;
   if (!(flags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
   if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) return MIDIERR_STILLPLAYING;
-  if (client_.ServerGone()) return MMSYSERR_ERROR;
 
   std::lock_guard<std::mutex> sending(device->sending);
+  // Asked under `sending`: a vanish either comes first and is seen here, or cancels this message.
+  if (device->Gone()) return MMSYSERR_NODRIVER;
   // In the queue from here on; the process callback clears INQUEUE and sets DONE together.
   header->dwFlags = (flags & ~MHDR_DONE) | MHDR_INQUEUE;
   if (!device->stream->Queue(header->lpData, header->dwBufferLength, &header->dwFlags)) {
@@ -98,12 +121,14 @@ MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
 }
 
 MidiResult JackMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  if (Find(handle) == nullptr) return MMSYSERR_INVALHANDLE;
+  Device* device = Find(handle);
+  if (device == nullptr) return MMSYSERR_INVALHANDLE;
   if (header == nullptr) return MMSYSERR_INVALPARAM;
   const uint32_t flags = header->dwFlags;
   if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) return MIDIERR_STILLPLAYING;
   header->dwFlags = flags & ~MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  // A header given back because the device went away was not sent.
+  return device->Gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 }  // namespace kv5

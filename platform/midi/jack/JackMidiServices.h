@@ -1,5 +1,5 @@
 // The host side's input and output services on one JACK client: each open device is a port of
-// that client connected to another client's port.
+// that client connected to another client's port, and holds that port's device lock.
 #pragma once
 
 #include <map>
@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/common/DeviceLock.h"
 #include "platform/midi/common/SysexInputBuffers.h"
 #include "platform/midi/jack/JackClient.h"
 #include "platform/midi/jack/JackDeviceList.h"
 #include "platform/midi/jack/JackInputStream.h"
+#include "platform/midi/jack/JackLink.h"
 #include "platform/midi/jack/JackMidi.h"
 #include "platform/midi/jack/JackOutputStream.h"
 
@@ -19,7 +21,7 @@ namespace kv5 {
 
 class JackMidiIn : public MidiInServices {
  public:
-  JackMidiIn(JackClient& client, const JackMidiConfig& config);
+  explicit JackMidiIn(JackLink& link);
   ~JackMidiIn() override;
 
   uint32_t GetNumDevs() override { return list_.Refresh(); }
@@ -36,17 +38,23 @@ class JackMidiIn : public MidiInServices {
   MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
   MidiResult Close(MidiInHandle handle) override;
 
+  // On the observer's thread: devices whose far port or server has gone vanish.
+  void CheckDevices();
+
  private:
-  // Destroyed in reverse: the stream stops feeding before the buffers go, the port goes last.
+  // Destroyed in reverse: the stream stops feeding before the buffers go, the port before the
+  // client it belongs to, the lock last.
   struct Device {
+    std::unique_ptr<DeviceLock> lock;
+    std::shared_ptr<JackClient> client;
+    std::string theirs;
     std::unique_ptr<JackPort> port;
     std::unique_ptr<SysexInputBuffers> buffers;
     std::unique_ptr<JackInputStream> stream;
   };
   SysexInputBuffers* Find(MidiInHandle handle);
 
-  JackClient& client_;
-  const JackMidiConfig config_;
+  JackLink& link_;
   JackDeviceSnapshot list_;
   std::mutex lock_;
   std::map<MidiInHandle, std::unique_ptr<Device>> open_;
@@ -55,7 +63,7 @@ class JackMidiIn : public MidiInServices {
 
 class JackMidiOut : public MidiOutServices {
  public:
-  JackMidiOut(JackClient& client, const JackMidiConfig& config);
+  explicit JackMidiOut(JackLink& link);
   ~JackMidiOut() override;
 
   uint32_t GetNumDevs() override { return list_.Refresh(); }
@@ -69,16 +77,25 @@ class JackMidiOut : public MidiOutServices {
   MidiResult Reset(MidiOutHandle handle) override;
   MidiResult UnprepareHeader(MidiOutHandle handle, MidiHeader* header) override;
 
+  // On the observer's thread: devices whose far port or server has gone vanish; what they had
+  // queued comes back done at once.
+  void CheckDevices();
+
  private:
   struct Device {
+    std::unique_ptr<DeviceLock> lock;
+    std::shared_ptr<JackClient> client;
+    std::string theirs;
     std::unique_ptr<JackPort> port;
     std::unique_ptr<JackOutputStream> stream;
     std::mutex sending;  // one producer at a time for the stream
+    // Set before the stream is cancelled: a send that takes `sending` later sees it.
+    std::atomic<bool> vanished{false};
+    bool Gone() const { return vanished.load() || client->ServerGone(); }
   };
   Device* Find(MidiOutHandle handle);
 
-  JackClient& client_;
-  const JackMidiConfig config_;
+  JackLink& link_;
   JackDeviceSnapshot list_;
   std::mutex lock_;
   std::map<MidiOutHandle, std::unique_ptr<Device>> open_;

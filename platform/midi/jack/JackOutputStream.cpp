@@ -9,8 +9,9 @@
 
 namespace kv5 {
 
-JackOutputStream::JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit)
-    : client_(client), port_(port), cycleByteLimit_(cycleByteLimit), jobs_(kMaxQueued) {
+JackOutputStream::JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit,
+                                   size_t queueLength)
+    : client_(client), port_(port), cycleByteLimit_(cycleByteLimit), jobs_(queueLength) {
   attached_ = client_.Attach(this);
 }
 

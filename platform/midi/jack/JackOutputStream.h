@@ -16,11 +16,11 @@ namespace kv5 {
 
 class JackOutputStream : public JackProcessStream {
  public:
-  static constexpr size_t kMaxQueued = 256;
-
   // cycleByteLimit: the most bytes written into one cycle; 0 for as many as the port buffer
-  // holds. The stream attaches itself to the client's process callback.
-  JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit);
+  // holds. queueLength: the most messages queued at once. The stream attaches itself to the
+  // client's process callback.
+  JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit,
+                   size_t queueLength);
   // Detaches once the port buffer is empty (a buffer left with events would repeat them in every
   // cycle until the port goes); whatever is still queued comes back done without being sent.
   ~JackOutputStream() override;

@@ -85,6 +85,41 @@ TEST(AlsaGuestDevices, ListsShowOtherClientsPortsByTheNameRuleInAStableOrder) {
   EXPECT_EQ(IndexOf(DeviceNames(backend->In()), "Two Port Peer:first"), -1);
 }
 
+TEST(AlsaGuestDevices, AnIndexOpensTheListedPortOrNothingAndAGoneDeviceFailsSends) {
+  std::string error;
+  auto backend = OpenAlsaMidi(&error);
+  ASSERT_NE(backend, nullptr) << error;
+  auto first = OpenAlsaEndpoint("TELVOR Q9", &error);
+  ASSERT_NE(first, nullptr) << error;
+  auto second = OpenAlsaEndpoint("TELVOR Q9", &error);
+  ASSERT_NE(second, nullptr) << error;
+  const auto out = DeviceNames(backend->Out());
+  const int unit = IndexOf(out, "TELVOR Q9");
+  EXPECT_EQ(IndexOf(out, "TELVOR Q9 (2)"), unit + 1) << ::testing::PrintToString(out);
+
+  MidiOutHandle handle = 0;
+  EXPECT_EQ(backend->Out().Open(&handle, MIDI_MAPPER), MMSYSERR_BADDEVICEID);
+  ASSERT_EQ(backend->Out().Open(&handle, static_cast<uint32_t>(unit)), MMSYSERR_NOERROR);
+  first.reset();
+  // The unit's client has gone: the next send fails at once, and so does a new open of its index,
+  // even when another client takes its number.
+  MidiHeader header;
+  uint8_t message[] = {0xF0, 0x7D, 0x01, 0xF7};
+  header.lpData = message;
+  header.dwBufferLength = sizeof message;
+  MidiResult result = MMSYSERR_NOERROR;
+  for (int tries = 0; tries < 200 && result == MMSYSERR_NOERROR; ++tries) {
+    result = backend->Out().PrepareHeader(handle, &header);
+    if (result == MMSYSERR_NOERROR) backend->Out().UnprepareHeader(handle, &header);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(result, MMSYSERR_NODRIVER);
+  EXPECT_EQ(backend->Out().Close(handle), MMSYSERR_NOERROR);
+  auto other = OpenAlsaEndpoint("Another Program", &error);
+  ASSERT_NE(other, nullptr) << error;
+  EXPECT_EQ(backend->Out().Open(&handle, static_cast<uint32_t>(unit)), MMSYSERR_BADDEVICEID);
+}
+
 TEST(AlsaGuestDevices, InputHandsBackOneBufferPerSysexAndResetGivesBackAnEmptyOne) {
   std::string error;
   auto backend = OpenAlsaMidi(&error);

@@ -64,6 +64,35 @@ cat after.txt
 cmp after.txt expected-after.txt || fail "the report after the update"
 
 stop_unit
+# One updater per device, and a unit whose client goes away in the middle of an update: the
+# session ends at once with the open-failure message, not after the timeouts.
+./q9-unit --system alsa --flash older >cut-unit.log 2>&1 &
+cutunit=$!
+tries=0
+until grep -q '^ready' cut-unit.log; do
+  tries=$((tries + 1))
+  [ "$tries" -le 300 ] || fail "the second virtual unit did not publish its ports"
+  sleep 0.1
+done
+./kv5update --backend alsa update --yes-write-test-package >cut.txt 2>&1 &
+tries=0
+until grep -q '^\[1/10\]' cut.txt; do
+  tries=$((tries + 1))
+  [ "$tries" -le 600 ] || { cat cut.txt; fail "the update to be cut did not get going"; }
+  sleep 0.1
+done
+./kv5update --backend alsa check >held.txt 2>&1 && fail "a second updater opened a held device"
+grep -q "^Can't open MIDI Out device\.$" held.txt || { cat held.txt; fail "no open failure"; }
+kill -KILL "$cutunit"
+tenths=0
+until grep -q '^The MIDI device disappeared' cut.txt; do
+  tenths=$((tenths + 1))
+  [ "$tenths" -le 20 ] || { cat cut.txt; fail "the update did not end within 2 s of the unit"; }
+  sleep 0.1
+done
+wait 2>/dev/null || true
+grep -q "^Can't open MIDI Out device\.$" cut.txt || { cat cut.txt; fail "no message"; }
+echo "unit's client gone -> session ended within $tenths tenths of a second"
 echo "PRODUCT OVER THE SEQUENCER: PASSED"
 
 card=$(sed -n 's/^[* ] *[0-9][0-9]*  *\(Virtual Raw MIDI [0-9][0-9]*-0\)$/\1/p' list.txt | head -n 1)

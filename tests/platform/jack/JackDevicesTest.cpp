@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "JackTestRig.h"
@@ -134,6 +136,111 @@ TEST_F(JackDevicesTest, AServerThatGoesAwayEndsSendsInsteadOfHangingThem) {
   EXPECT_EQ(backend->Out().GetNumDevs(), 0u);
   link.Close();
   backend.reset();  // and no hang on the way out
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Counts the vanished notices of both ports, and when the first came.
+struct Vanishings {
+  explicit Vanishings(HostPorts& link) {
+    link.In().SetVanishedNotice([this] { In(); });
+    link.Out().SetVanishedNotice([this] { ++out; });
+  }
+  void In() {
+    if (in++ == 0) inAt = Clock::now();
+  }
+  bool WaitForIn(std::chrono::milliseconds limit) const {
+    const auto deadline = Clock::now() + limit;
+    while (in == 0 && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return in > 0;
+  }
+  std::atomic<int> in{0};
+  std::atomic<int> out{0};
+  Clock::time_point inAt;
+};
+
+TEST_F(JackDevicesTest, AFarClientThatGoesEndsItsDevicesAtOnceAndItsReturnIsFound) {
+  StartEcho("TELVOR Q9");
+  auto backend = OpenHost();
+  ASSERT_NE(backend, nullptr);
+  HostPorts link(*backend);
+  Vanishings vanished(link);
+  ASSERT_TRUE(link.Open("TELVOR Q9"));
+
+  const auto gone = Clock::now();
+  echo_.CloseInput();
+  echo_.Stop(SIGTERM, std::chrono::seconds(5));
+  ASSERT_TRUE(vanished.WaitForIn(std::chrono::seconds(2)));
+  EXPECT_EQ(vanished.in.load(), 1);
+  std::printf(
+      "far client gone -> MIM_CLOSE: %lld ms\n",
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(vanished.inAt - gone).count()));
+  const auto sending = Clock::now();
+  EXPECT_FALSE(link.Send(MakeSysex(4700, 1)));
+  EXPECT_LT(Clock::now() - sending, std::chrono::milliseconds(500)) << "not the completion limit";
+  EXPECT_EQ(vanished.out.load(), 1);
+
+  // The listed device is gone: its index opens nothing.
+  link.Close();
+  EXPECT_EQ(link.Out().Open(0), 0);
+  StartEcho("TELVOR Q9");
+  EXPECT_THAT(DeviceNames(backend->Out()), ElementsAre("TELVOR Q9"));
+  ASSERT_TRUE(link.Open("TELVOR Q9"));
+  const auto message = MakeSysex(4700, 2);
+  ASSERT_TRUE(link.Send(message));
+  EXPECT_TRUE(link.Receive(std::chrono::seconds(5)) == message);
+}
+
+TEST_F(JackDevicesTest, AMessageQueuedWhenTheServerDiesFailsAtOnceAndARestartIsFound) {
+  StartEcho("TELVOR Q9");
+  // A few bytes a cycle: a long message is still being written when the server stops.
+  auto backend = OpenHost(/*cycleByteLimit=*/16);
+  ASSERT_NE(backend, nullptr);
+  HostPorts link(*backend);
+  Vanishings vanished(link);
+  ASSERT_TRUE(link.Open("TELVOR Q9"));
+
+  std::atomic<bool> sent{true};
+  Clock::time_point ended;
+  std::thread sender([&] {
+    sent = link.Send(MakeSysex(60000, 3));
+    ended = Clock::now();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  server_.Crash();
+  const auto stopped = Clock::now();
+  sender.join();
+  EXPECT_FALSE(sent.load());
+  EXPECT_LT(ended - stopped, std::chrono::seconds(2)) << "not the 10 s completion limit";
+  EXPECT_TRUE(vanished.WaitForIn(std::chrono::seconds(2)));
+  echo_.CloseInput();
+  echo_.Stop(SIGTERM, std::chrono::seconds(5));
+
+  // Another server comes up: refilling the lists finds it and its devices. It stops first, at
+  // the end of the test.
+  JackServer restarted;
+  ASSERT_TRUE(restarted.Start(&error_)) << error_;
+  StartEcho("TELVOR Q9");
+  EXPECT_THAT(DeviceNames(backend->In()), ElementsAre("TELVOR Q9"));
+  ASSERT_TRUE(link.Open("TELVOR Q9"));
+  const auto message = MakeSysex(300, 4);
+  ASSERT_TRUE(link.Send(message));
+  EXPECT_TRUE(link.Receive(std::chrono::seconds(5)) == message);
+}
+
+TEST_F(JackDevicesTest, OtherCopiesOfTheUpdaterAreNotListed) {
+  StartEcho("TELVOR Q9");
+  auto first = OpenHost(0, "TELVOR Q9 Updater");
+  auto second = OpenHost(0, "TELVOR Q9 Updater");  // the server names it "...-01"
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  MidiOutHandle out = 0;
+  ASSERT_EQ(first->Out().Open(&out, 0), MMSYSERR_NOERROR);
+  EXPECT_THAT(DeviceNames(second->In()), ElementsAre("TELVOR Q9"));
+  EXPECT_THAT(DeviceNames(second->Out()), ElementsAre("TELVOR Q9"));
+  EXPECT_EQ(first->Out().Close(out), MMSYSERR_NOERROR);
 }
 
 // Not a fixture test: there must be no server at all.

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <client name> [bytes per cycle]\n", argv[0]);
     return 2;
   }
-  kv5::JackMidiConfig config;
+  kv5::JackConfig config;
   if (argc > 2) config.cycleByteLimit = std::stoul(argv[2]);
   std::string error;
   auto endpoint = kv5::OpenJackEndpoint(argv[1], config, &error);

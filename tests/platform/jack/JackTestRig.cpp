@@ -42,7 +42,7 @@ void JackRig::StartEcho(const std::string& name, size_t cycleByteLimit) {
 
 std::unique_ptr<MidiBackend> JackRig::OpenHost(size_t cycleByteLimit,
                                                const std::string& clientName) {
-  JackMidiConfig config;
+  JackConfig config;
   config.clientName = clientName;
   config.cycleByteLimit = cycleByteLimit;
   auto backend = OpenJackMidi(config, &error_);

@@ -1,0 +1,30 @@
+// The JACK backend's tunables, in one place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kv5 {
+
+struct JackConfig {
+  // The host side's client name; the server appends "-01", "-02", ... when it is taken. Clients
+  // of that name (other copies of the updater) are left out of the lists.
+  std::string clientName = "TELVOR Q9 Updater";
+  // How long an open waits for its connection to be in place in the running graph.
+  int connectTimeoutMs = 2000;
+  // The most bytes an output port writes into one process cycle; 0 for as many as its buffer
+  // holds. A message longer than that travels in pieces over consecutive cycles.
+  size_t cycleByteLimit = 0;
+  // Messages one output port holds queued for the process callback.
+  size_t outputQueueLength = 256;
+  // Bytes an input port's ring holds between the process callback and its reader thread.
+  size_t inputRingBytes = 1u << 20;
+  // The longest an endpoint's send waits for its message to be written into the cycles.
+  int endpointSendLimitMs = 5000;
+  // How often the device observer looks at the open devices when no notice came.
+  int observerIntervalMs = 500;
+  // Where the per-device locks live; empty for the user's default lock folder.
+  std::string lockFolder;
+};
+
+}  // namespace kv5
