@@ -171,7 +171,9 @@ TEST_F(Kv5UpdateOverJack, OneUpdaterPerDeviceAndAUnitThatGoesEndsTheUpdateAtOnce
   // A second updater process finds the devices held: it opens nothing and sends nothing.
   const Result second = Kv5Update({"check"});
   EXPECT_EQ(second.code, 2);
-  EXPECT_TRUE(EndsWith(second.err, "Can't open MIDI Out device.\n")) << second.err;
+  EXPECT_NE(second.err.find("Can't open MIDI Out device.\nAnother program may be using the device"),
+            std::string::npos)
+      << second.err;
 
   // The unit's program ends in the middle of the update.
   const auto gone = std::chrono::steady_clock::now();
