@@ -15,6 +15,7 @@ constexpr MidiResult MMSYSERR_ERROR = 1;
 constexpr MidiResult MMSYSERR_BADDEVICEID = 2;
 constexpr MidiResult MMSYSERR_ALLOCATED = 4;
 constexpr MidiResult MMSYSERR_INVALHANDLE = 5;
+constexpr MidiResult MMSYSERR_NODRIVER = 6;  // the device went away while open
 constexpr MidiResult MMSYSERR_NOMEM = 7;
 constexpr MidiResult MMSYSERR_INVALPARAM = 11;
 constexpr MidiResult MIDIERR_UNPREPARED = 64;
