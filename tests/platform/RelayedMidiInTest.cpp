@@ -1,6 +1,7 @@
-// The input layer between a driver and the port: the capture buffer goes back to the driver from
-// a thread of its own, pieces of one SysEx message become one buffer, and MIM_CLOSE reaches the
-// port only when the driver sends it unasked. The driver is the recording fake.
+// The input layer between a driver and the port: the driver holds several buffers of its own,
+// which go back to it from a thread of the layer's, pieces of one SysEx message become one buffer
+// of the port's, and MIM_CLOSE reaches the port only when the driver sends it unasked. The driver
+// is the recording fake.
 #include "platform/midi/common/RelayedMidiIn.h"
 
 #include <gtest/gtest.h>
@@ -106,15 +107,18 @@ struct Rig {
   std::unique_ptr<MidiInPort> port;
 };
 
-TEST(RelayedMidiIn, TheBufferGoesBackFromItsOwnThreadAfterEveryMessageAndCloseDrains) {
+TEST(RelayedMidiIn, DriverBuffersGoBackFromItsOwnThreadMessagesBackToBackAndCloseDrains) {
   Rig rig;
   ASSERT_EQ(rig.port->Open(), 1);
+  constexpr size_t kHeld = RelayedMidiIn::kDriverBuffers;
+  EXPECT_EQ(rig.fake.QueuedInputBuffers().size(), kHeld);
+  const size_t atOpen = rig.driver->AddThreads().size();
+  // Back to back, before anything went back to the driver: none is lost.
   const Bytes reply = Message(15);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(rig.Deliver(reply, 0, reply.size()));
-  ASSERT_TRUE(Rig::WaitFor([&] { return rig.driver->AddThreads().size() == 4; }));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(rig.fake.DeliverLongData(reply));
+  ASSERT_TRUE(Rig::WaitFor([&] { return rig.driver->AddThreads().size() == atOpen + 3; }));
   const auto threads = rig.driver->AddThreads();
-  EXPECT_EQ(threads[0], std::this_thread::get_id());  // the port's Open
-  for (size_t i = 1; i < threads.size(); ++i) EXPECT_NE(threads[i], std::this_thread::get_id());
+  for (size_t i = atOpen; i < threads.size(); ++i) EXPECT_NE(threads[i], std::this_thread::get_id());
 
   // A message under way when the port closes comes back with its bytes, and Close completes.
   ASSERT_TRUE(Rig::WaitFor([&] { return !rig.fake.QueuedInputBuffers().empty(); }));
@@ -124,6 +128,7 @@ TEST(RelayedMidiIn, TheBufferGoesBackFromItsOwnThreadAfterEveryMessageAndCloseDr
   EXPECT_EQ(rig.fake.Count("midiInClose"), 1u);
   EXPECT_FALSE(rig.fake.InputOpen());
   EXPECT_EQ(rig.Entries(), (std::vector<Bytes>{reply, reply, reply, {0xF0, 0x01, 0x02}}));
+  EXPECT_EQ(rig.fake.Count("midiInUnprepareHeader"), kHeld);
 }
 
 TEST(RelayedMidiIn, PiecesOfOneMessageBecomeOneBufferUpToAFullBuffer) {

@@ -1,39 +1,35 @@
 #include "platform/midi/common/RelayedMidiIn.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace kv5 {
-namespace {
-
-constexpr uint8_t kSysexStart = 0xF0;
-constexpr uint8_t kSysexEnd = 0xF7;
-// Reset rounds: a buffer that comes back empty while pieces were joined carries them to the port,
-// which queues it again; the next round gives it back empty.
-constexpr int kResetRounds = 3;
-
-// The device whose port callback runs on this thread, if any.
-thread_local const void* tPortCallbackOf = nullptr;
-
-}  // namespace
 
 RelayedMidiIn::RelayedMidiIn(std::unique_ptr<MidiInServices> driver) : driver_(std::move(driver)) {}
 
 RelayedMidiIn::~RelayedMidiIn() {
-  for (auto& [handle, device] : devices_) {
-    {
-      std::lock_guard<std::mutex> hold(device->lock);
-      device->quit = true;
-    }
-    device->changed.notify_all();
-    device->thread.join();
-  }
+  for (auto& [handle, device] : devices_) EndThread(*device);
 }
 
 std::shared_ptr<RelayedMidiIn::Device> RelayedMidiIn::Find(MidiInHandle handle) {
   std::lock_guard<std::mutex> hold(lock_);
   auto found = devices_.find(handle);
   return found == devices_.end() ? nullptr : found->second;
+}
+
+void RelayedMidiIn::EndThread(Device& device) {
+  {
+    std::lock_guard<std::mutex> hold(device.lock);
+    device.quit = true;
+  }
+  device.changed.notify_all();
+  if (device.thread.joinable()) device.thread.join();
+}
+
+MidiResult RelayedMidiIn::QueueBuffers(Device& device, std::vector<MidiHeader*> headers) {
+  for (MidiHeader* header : headers) {
+    MidiResult result = driver_->PrepareHeader(device.handle, header);
+    if (result == MMSYSERR_NOERROR) result = driver_->AddBuffer(device.handle, header);
+    if (result != MMSYSERR_NOERROR) return result;
+  }
+  return MMSYSERR_NOERROR;
 }
 
 MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInProc callback,
@@ -44,22 +40,35 @@ MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInPr
   device->owner = this;
   device->callback = callback;
   device->instance = instance;
-  device->thread = std::thread([this, raw = device.get()] { HandBackLoop(*raw); });
-  MidiInHandle opened = 0;
-  const MidiResult result =
-      driver_->Open(&opened, deviceId, &DriverProc, reinterpret_cast<uintptr_t>(device.get()));
-  if (result != MMSYSERR_NOERROR) {
-    {
-      std::lock_guard<std::mutex> hold(device->lock);
-      device->quit = true;
-    }
-    device->changed.notify_all();
-    device->thread.join();
-    return result;
+  std::vector<MidiHeader*> headers;
+  for (int i = 0; i < kDriverBuffers; ++i) {
+    auto buffer = std::make_unique<DriverBuffer>();
+    buffer->header.lpData = buffer->bytes.get();
+    buffer->header.dwBufferLength = kDriverBufferSize;
+    headers.push_back(&buffer->header);
+    device->buffers.push_back(std::move(buffer));
   }
+  MidiInHandle opened = 0;
+  MidiResult result =
+      driver_->Open(&opened, deviceId, &DriverProc, reinterpret_cast<uintptr_t>(device.get()));
+  if (result != MMSYSERR_NOERROR) return result;
   {
     std::lock_guard<std::mutex> hold(device->lock);
     device->handle = opened;
+    device->port = std::make_unique<SysexInputBuffers>(opened, callback, instance);
+  }
+  device->thread = std::thread([this, raw = device.get()] { HandBackLoop(*raw); });
+  result = QueueBuffers(*device, headers);
+  if (result != MMSYSERR_NOERROR) {
+    {
+      std::lock_guard<std::mutex> hold(device->lock);
+      device->closing = device->holding = true;
+    }
+    driver_->Reset(opened);
+    for (MidiHeader* header : headers) driver_->UnprepareHeader(opened, header);
+    driver_->Close(opened);
+    EndThread(*device);
+    return result;
   }
   std::lock_guard<std::mutex> hold(lock_);
   devices_[opened] = device;
@@ -69,45 +78,36 @@ MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInPr
 
 MidiResult RelayedMidiIn::PrepareHeader(MidiInHandle handle, MidiHeader* header) {
   auto device = Find(handle);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  // Inside the callback the header comes back prepared; preparing it again changes nothing.
-  if (tPortCallbackOf == device.get() && header != nullptr &&
-      (header->dwFlags.load() & MHDR_PREPARED) != 0)
-    return MMSYSERR_NOERROR;
-  return driver_->PrepareHeader(handle, header);
+  return device ? device->port->PrepareHeader(header) : MMSYSERR_INVALHANDLE;
 }
 
 MidiResult RelayedMidiIn::AddBuffer(MidiInHandle handle, MidiHeader* header) {
   auto device = Find(handle);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  if (tPortCallbackOf != device.get()) return driver_->AddBuffer(handle, header);
-  if (header == nullptr) return MMSYSERR_INVALPARAM;
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    device->handBacks.push_back(header);
-  }
-  device->changed.notify_all();
-  return MMSYSERR_NOERROR;
+  return device ? device->port->AddBuffer(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult RelayedMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->port->UnprepareHeader(header) : MMSYSERR_INVALHANDLE;
 }
 
 MidiResult RelayedMidiIn::Start(MidiInHandle handle) {
   auto device = Find(handle);
-  return device ? driver_->Start(handle) : MMSYSERR_INVALHANDLE;
+  if (!device) return MMSYSERR_INVALHANDLE;
+  device->port->Start();
+  return driver_->Start(handle);
 }
 
 MidiResult RelayedMidiIn::Stop(MidiInHandle handle) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
+  // The driver's partly filled buffer brings the bytes so far; then the port's comes back.
+  const MidiResult result = driver_->Stop(handle);
   {
     std::unique_lock<std::mutex> hold(device->lock);
     WaitForHandBacks(hold, *device);
-    device->draining = true;
   }
-  // The partly filled buffer comes back with the pieces joined so far in front of its bytes.
-  const MidiResult result = driver_->Stop(handle);
-  std::unique_lock<std::mutex> hold(device->lock);
-  WaitForHandBacks(hold, *device);
-  device->draining = false;
+  device->port->Stop();
   return result;
 }
 
@@ -117,114 +117,79 @@ MidiResult RelayedMidiIn::Reset(MidiInHandle handle) {
   {
     std::unique_lock<std::mutex> hold(device->lock);
     WaitForHandBacks(hold, *device);
-    device->draining = true;
+    device->holding = true;
   }
-  MidiResult result = MMSYSERR_NOERROR;
-  for (int round = 0; round < kResetRounds; ++round) {
-    result = driver_->Reset(handle);
-    std::unique_lock<std::mutex> hold(device->lock);
-    const bool queuedAgain = !device->handBacks.empty();
-    WaitForHandBacks(hold, *device);
-    if (!queuedAgain || result != MMSYSERR_NOERROR) break;
+  const MidiResult result = driver_->Reset(handle);
+  device->port->Reset();
+  std::vector<MidiHeader*> held;
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    held.swap(device->held);
+    device->holding = false;
   }
-  std::lock_guard<std::mutex> hold(device->lock);
-  device->draining = false;
-  device->joined.clear();
-  return result;
-}
-
-MidiResult RelayedMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? driver_->UnprepareHeader(handle, header) : MMSYSERR_INVALHANDLE;
+  // Capture goes on with our buffers; only Close keeps them back.
+  const MidiResult queued = QueueBuffers(*device, held);
+  return result != MMSYSERR_NOERROR ? result : queued;
 }
 
 MidiResult RelayedMidiIn::Close(MidiInHandle handle) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
+  const MidiResult busy = device->port->CanClose();  // the port's buffer still queued
+  if (busy != MMSYSERR_NOERROR) return busy;
   {
     std::unique_lock<std::mutex> hold(device->lock);
+    device->closing = device->holding = true;
     WaitForHandBacks(hold, *device);
-    device->closing = true;
   }
-  const MidiResult result = driver_->Close(handle);
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    if (result != MMSYSERR_NOERROR) {
-      device->closing = false;
-      return result;
+  MidiResult result = driver_->Reset(handle);
+  for (auto& buffer : device->buffers) {
+    if (result != MMSYSERR_NOERROR) break;
+    result = driver_->UnprepareHeader(handle, &buffer->header);
+  }
+  if (result == MMSYSERR_NOERROR) result = driver_->Close(handle);
+  if (result != MMSYSERR_NOERROR) {
+    // The device stays open as it was; our buffers go back to it.
+    std::vector<MidiHeader*> held;
+    {
+      std::lock_guard<std::mutex> hold(device->lock);
+      held.swap(device->held);
+      device->closing = device->holding = false;
     }
-    device->quit = true;
+    QueueBuffers(*device, held);
+    return result;
   }
-  device->changed.notify_all();
-  device->thread.join();
+  EndThread(*device);
   std::lock_guard<std::mutex> hold(lock_);
   devices_.erase(handle);
   return MMSYSERR_NOERROR;
 }
 
 void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t instance,
-                               uintptr_t param1, uintptr_t param2) {
+                               uintptr_t param1, uintptr_t) {
   auto& device = *reinterpret_cast<Device*>(instance);
-  switch (message) {
-    case MIM_LONGDATA:
-      device.owner->LongData(device, handle, reinterpret_cast<MidiHeader*>(param1));
-      return;
-    case MIM_LONGERROR: {
-      std::lock_guard<std::mutex> hold(device.lock);
-      device.joined.clear();
-      break;
-    }
-    case MIM_CLOSE: {
+  if (message == MIM_CLOSE) {
+    {
       std::lock_guard<std::mutex> hold(device.lock);
       if (device.closing || device.gone) return;
       device.gone = true;
-      device.joined.clear();
-      break;
     }
-    default:
-      break;
+    device.callback(handle, MIM_CLOSE, device.instance, 0, 0);
+    return;
   }
-  ToPort(device, handle, message, param1, param2);
-}
-
-void RelayedMidiIn::LongData(Device& device, MidiInHandle handle, MidiHeader* header) {
+  if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
+  auto* header = reinterpret_cast<MidiHeader*>(param1);
+  // Bytes outside a message, and status bytes that cut one short, are SysexInputBuffers' to judge.
+  if (header->dwBytesRecorded > 0) device.port->Feed(header->lpData, header->dwBytesRecorded);
   {
     std::lock_guard<std::mutex> hold(device.lock);
-    const uint32_t count = header->dwBytesRecorded;
-    const uint8_t* bytes = header->lpData;
-    if ((header->dwFlags.load() & MHDR_DONE) != 0) {
-      // A new message while pieces wait: the unfinished one was cut short and is dropped.
-      if (count > 0 && bytes[0] == kSysexStart) device.joined.clear();
-      const bool piece =
-          count > 0 && count < header->dwBufferLength && bytes[count - 1] != kSysexEnd;
-      if (piece && !device.draining && device.joined.size() + count < header->dwBufferLength) {
-        device.joined.insert(device.joined.end(), bytes, bytes + count);
-        device.handBacks.push_back(header);
-        device.changed.notify_all();
-        return;
-      }
-      if (!device.joined.empty()) {
-        device.joined.insert(device.joined.end(), bytes, bytes + count);
-        FillFromJoined(device, header);
-      }
+    if (device.holding) {
+      device.held.push_back(header);
+      return;
     }
+    device.handBacks.push_back(header);
   }
-  ToPort(device, handle, MIM_LONGDATA, reinterpret_cast<uintptr_t>(header), 0);
-}
-
-void RelayedMidiIn::FillFromJoined(Device& device, MidiHeader* header) {
-  const size_t count = std::min<size_t>(device.joined.size(), header->dwBufferLength);
-  std::memcpy(header->lpData, device.joined.data(), count);
-  header->dwBytesRecorded = static_cast<uint32_t>(count);
-  device.joined.erase(device.joined.begin(), device.joined.begin() + static_cast<long>(count));
-}
-
-void RelayedMidiIn::ToPort(Device& device, MidiInHandle handle, uint32_t message, uintptr_t param1,
-                           uintptr_t param2) {
-  const void* outer = tPortCallbackOf;
-  tPortCallbackOf = &device;
-  device.callback(handle, message, device.instance, param1, param2);
-  tPortCallbackOf = outer;
+  device.changed.notify_all();
 }
 
 void RelayedMidiIn::HandBackLoop(Device& device) {
@@ -236,16 +201,8 @@ void RelayedMidiIn::HandBackLoop(Device& device) {
     device.handBacks.pop_front();
     device.handingBack = true;
     const MidiInHandle handle = device.handle;
-    // What went beyond a full buffer and already ends its message needs no more input.
-    if (!device.joined.empty() && device.joined.back() == kSysexEnd) {
-      FillFromJoined(device, header);
-      header->dwFlags = header->dwFlags.load() | MHDR_DONE;
-      hold.unlock();
-      ToPort(device, handle, MIM_LONGDATA, reinterpret_cast<uintptr_t>(header), 0);
-    } else {
-      hold.unlock();
-      driver_->AddBuffer(handle, header);
-    }
+    hold.unlock();
+    driver_->AddBuffer(handle, header);
     hold.lock();
     device.handingBack = false;
     device.changed.notify_all();

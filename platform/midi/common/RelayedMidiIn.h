@@ -1,13 +1,14 @@
 // Input services that sit between a driver's input services and the port, for drivers that
 // behave as real ones do rather than as the port expects:
-// - The port hands its capture buffer back from inside the input callback, where the platform
-//   forbids most multimedia calls. A buffer handed back there goes to the driver from a thread
-//   of this class instead; Stop and Reset first wait for those hand-backs, so Close drains as
-//   before and the buffer is never left queued when it is unprepared.
-// - Some drivers return one SysEx message in several buffers that are neither full nor end with
-//   F7. Such pieces are kept and the buffer goes back to the driver, until a piece ends with F7 or
-//   the bytes fill one buffer; the port then gets them as one buffer (what goes beyond a full
-//   buffer starts the next one, as a message longer than the buffer does).
+// - A driver drops a SysEx message that arrives while it holds no buffer, and with the port's one
+//   capture buffer there is such a moment after every message (under Wine the buffer comes back
+//   through a notification thread, late enough to lose the next reply). So the driver gets
+//   buffers of our own, several at a time, and goes on capturing while the port handles a
+//   message; they go back to the driver from a thread of ours, not inside the driver's callback,
+//   where the platform forbids most multimedia calls.
+// - The bytes they bring fill the port's buffer as SysexInputBuffers fills it for the other
+//   backends: a message a driver returns in several pieces (neither full nor ending with F7)
+//   becomes one buffer, up to a full one, and Stop and Reset drain as the port expects.
 // - MIM_CLOSE reaches the port only when the driver sends it unasked (the device went away), not
 //   when the port's own Close makes it.
 #pragma once
@@ -22,11 +23,15 @@
 #include <vector>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/common/SysexInputBuffers.h"
 
 namespace kv5 {
 
 class RelayedMidiIn : public MidiInServices {
  public:
+  static constexpr int kDriverBuffers = 4;
+  static constexpr uint32_t kDriverBufferSize = 8192;
+
   explicit RelayedMidiIn(std::unique_ptr<MidiInServices> driver);
   ~RelayedMidiIn() override;
   RelayedMidiIn(const RelayedMidiIn&) = delete;
@@ -47,18 +52,25 @@ class RelayedMidiIn : public MidiInServices {
   MidiResult Close(MidiInHandle handle) override;
 
  private:
+  struct DriverBuffer {
+    MidiHeader header;
+    std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kDriverBufferSize);
+  };
+
   struct Device {
     RelayedMidiIn* owner = nullptr;
-    MidiInHandle handle = 0;  // the driver's, which the port gets as well; set after Open
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
+    MidiInHandle handle = 0;  // the driver's, which the port gets as well; set after Open
+    std::unique_ptr<SysexInputBuffers> port;  // the port's buffers, filled from ours
+    std::vector<std::unique_ptr<DriverBuffer>> buffers;
 
     std::mutex lock;  // guards what follows
     std::condition_variable changed;
-    std::deque<MidiHeader*> handBacks;  // buffers on their way back to the driver
-    std::vector<uint8_t> joined;        // pieces of a message not yet complete
+    std::deque<MidiHeader*> handBacks;  // our buffers on their way back to the driver
+    std::vector<MidiHeader*> held;      // our buffers the driver returned during a reset
     bool handingBack = false;           // the hand-back thread is inside a call
-    bool draining = false;              // Stop or Reset runs: pieces go to the port at once
+    bool holding = false;               // Reset or Close runs: returned buffers stay with us
     bool closing = false;               // the port's own Close runs
     bool gone = false;                  // the driver said the device went away
     bool quit = false;
@@ -67,15 +79,11 @@ class RelayedMidiIn : public MidiInServices {
 
   static void DriverProc(MidiInHandle handle, uint32_t message, uintptr_t instance,
                          uintptr_t param1, uintptr_t param2);
-  void LongData(Device& device, MidiInHandle handle, MidiHeader* header);
-  // Calls the port's callback; buffers it hands back meanwhile are queued for the thread.
-  static void ToPort(Device& device, MidiInHandle handle, uint32_t message, uintptr_t param1,
-                     uintptr_t param2);
-  // Copies up to one buffer of joined bytes into the header; the rest stays joined.
-  static void FillFromJoined(Device& device, MidiHeader* header);
   void HandBackLoop(Device& device);
-  // Waits until every queued hand-back has reached the driver.
   static void WaitForHandBacks(std::unique_lock<std::mutex>& hold, Device& device);
+  static void EndThread(Device& device);
+  // Prepares our buffers and queues every one the driver does not hold.
+  MidiResult QueueBuffers(Device& device, std::vector<MidiHeader*> headers);
   std::shared_ptr<Device> Find(MidiInHandle handle);
 
   const std::unique_ptr<MidiInServices> driver_;
