@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs in the sequencer machine of run-wine-vm.sh: the Windows build's programs through Wine's
 # winmm against the virtual unit on the kernel's sequencer. One Wine server serves every program.
-#   guest-update.sh RELEASE_BUILD WINDOWS_BUILD
+#   guest-update.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
+# verbose: the unit prints every message it handles during kv5update.exe's part; failed-update:
+# at the end, an update the unit refuses (every FlashWrite answered 17), then a check.
 # The unit publishes itself as "TELVOR Q9"; Wine names its ports "client - port". kv5update.exe
 # lists, checks, updates and checks again; the unit then verifies its flash against the package.
 # Then the window, driven in its own process, updates a fresh unit; and last the Linux build's

@@ -1,5 +1,5 @@
 #!/bin/bash
-# wine-update-test.sh RELEASE_BUILD WINDOWS_BUILD
+# wine-update-test.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
 #
 # The Windows build's update through Wine's winmm over a real ALSA sequencer, in one boot of the
 # sequencer machine (run-wine-vm.sh, guest-update.sh). The Wine prefix is one of its own, made
