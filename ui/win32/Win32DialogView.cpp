@@ -80,7 +80,13 @@ void Win32DialogView::ShowAboutBox() {
 }
 
 void Win32DialogView::EnableControl(int id, bool enable) {
-  EnableWindow(Control(id), enable ? TRUE : FALSE);
+  HWND control = Control(id);
+  // A disabled control keeps the keyboard focus, and then no key reaches the dialog: the focus
+  // moves to Exit, which stays enabled while a session runs.
+  HWND focus = GetFocus();
+  if (!enable && focus != nullptr && (focus == control || IsChild(control, focus)))
+    SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(IDC_EXIT)), TRUE);
+  EnableWindow(control, enable ? TRUE : FALSE);
 }
 
 bool Win32DialogView::IsControlEnabled(int id) const {

@@ -1,5 +1,7 @@
 #include "platform/midi/winmm/WinmmMidi.h"
 
+#include "platform/midi/common/RelayedMidiIn.h"
+
 namespace kv5 {
 namespace {
 
@@ -10,7 +12,9 @@ class WinmmMidi : public MidiBackend {
   std::string Name() const override { return "winmm"; }
 
  private:
-  std::unique_ptr<MidiInServices> in_ = MakeWinmmMidiIn();
+  // The port's capture buffer goes back to the driver from a thread of our own, and a driver's
+  // pieces of one message are joined (see RelayedMidiIn.h).
+  std::unique_ptr<MidiInServices> in_ = std::make_unique<RelayedMidiIn>(MakeWinmmMidiIn());
   std::unique_ptr<MidiOutServices> out_ = MakeWinmmMidiOut();
 };
 

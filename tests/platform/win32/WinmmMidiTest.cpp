@@ -40,8 +40,8 @@ struct Wire {
 
 const auto kNeverCancelled = [] { return false; };
 
-TEST(SysexPieces, LongMessagesTravelInPiecesOfAtMost2048BytesUnchanged) {
-  for (size_t length : {6, 2047, 2048, 2049, 4096, 4704, 8193}) {
+TEST(SysexPieces, LongMessagesTravelUnchangedInPiecesOf2046Bytes) {
+  for (size_t length : {6, 2046, 2047, 2048, 4092, 4093, 4704, 8193}) {
     SCOPED_TRACE(length);
     const std::vector<uint8_t> message = Message(length);
     Wire wire;
@@ -49,8 +49,9 @@ TEST(SysexPieces, LongMessagesTravelInPiecesOfAtMost2048BytesUnchanged) {
                            wire.Sender(), kNeverCancelled),
               MMSYSERR_NOERROR);
     EXPECT_EQ(wire.bytes, message);
-    EXPECT_EQ(wire.pieces.size(), (length + 2047) / 2048);
-    for (size_t i = 0; i + 1 < wire.pieces.size(); ++i) EXPECT_EQ(wire.pieces[i], 2048u);
+    // At most 2048 bytes, and a multiple of 3 but for the last.
+    EXPECT_EQ(wire.pieces.size(), (length + 2045) / 2046);
+    for (size_t i = 0; i + 1 < wire.pieces.size(); ++i) EXPECT_EQ(wire.pieces[i], 2046u);
     EXPECT_EQ(std::accumulate(wire.pieces.begin(), wire.pieces.end(), size_t{0}), length);
   }
 }
@@ -62,13 +63,13 @@ TEST(SysexPieces, AFailedPieceEndsTheSendAndACancelStopsAfterThePieceUnderWay) {
   failing.failAt = MMSYSERR_NOMEM;
   EXPECT_EQ(SendInPieces(message.data(), 5000, kMaxSysexPiece, failing.Sender(), kNeverCancelled),
             MMSYSERR_NOMEM);
-  EXPECT_EQ(failing.pieces, std::vector<uint32_t>{2048});
+  EXPECT_EQ(failing.pieces, std::vector<uint32_t>{2046});
 
   Wire cancelled;
   EXPECT_EQ(SendInPieces(message.data(), 5000, kMaxSysexPiece, cancelled.Sender(),
                          [&] { return cancelled.pieces.size() == 1; }),
             MMSYSERR_NOERROR);
-  EXPECT_EQ(cancelled.pieces, std::vector<uint32_t>{2048});
+  EXPECT_EQ(cancelled.pieces, std::vector<uint32_t>{2046});
 
   Wire empty;
   EXPECT_EQ(SendInPieces(message.data(), 0, kMaxSysexPiece, empty.Sender(), kNeverCancelled),

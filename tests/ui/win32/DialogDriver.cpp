@@ -77,6 +77,12 @@ int DialogDriver::Selection(int id) const {
   return static_cast<int>(SendMessageA(Control(id), CB_GETCURSEL, 0, 0));
 }
 
+HWND DialogDriver::Focus() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(thread_, &info) ? info.hwndFocus : nullptr;
+}
+
 void DialogDriver::Click(int id) const {
   PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(Control(id)));

@@ -37,6 +37,8 @@ class DialogDriver {
   std::string ControlState() const;
   std::vector<std::string> ListEntries(int id) const;
   int Selection(int id) const;
+  // The control of the dialog's thread that has the keyboard focus.
+  HWND Focus() const;
 
   // Posts a button's click; returns at once, even when the click opens a modal box.
   void Click(int id) const;

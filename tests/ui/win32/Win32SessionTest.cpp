@@ -44,8 +44,12 @@ TEST(Win32Session, ExecuteUpdatesTheUnitAndLeavesTheUpdatedStateUntilRescan) {
     ASSERT_EQ(driver.ListEntries(1001), std::vector<std::string>{"TELVOR Q9"});
     ASSERT_EQ(driver.Selection(1001), 0);
     ASSERT_EQ(driver.Selection(1000), 0);
+    // Execute has the focus when it is pressed; once it is disabled, Exit has it.
+    driver.Post(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(driver.Control(1)), TRUE);
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return driver.Focus() == driver.Control(1); }, 10s));
     driver.Click(1);
     ASSERT_TRUE(DialogDriver::WaitUntil([&] { return driver.ControlState() == kBusy; }, 10s));
+    EXPECT_EQ(driver.Focus(), driver.Control(2));
     ASSERT_TRUE(DialogDriver::WaitUntil(
         [&] { return driver.Text(1003) == "Version update completed."; }, 180s))
         << driver.Text(1003);

@@ -23,6 +23,12 @@ if [ ! -f "$WINEPREFIX/.kv5-ready" ]; then
   } </dev/null >"$WINEPREFIX-setup.log" 2>&1
   touch "$WINEPREFIX/.kv5-ready"
 fi
+# Wine draws the title bar's buttons with the Marlett font of Debian's fonts-wine, but this Wine
+# does not look in the folder the package puts it in; a copy in the prefix's font folder is found.
+marlett=/usr/share/wine/fonts/marlett.ttf
+[ -f "$marlett" ] || { echo "window-screenshot: no $marlett (package fonts-wine)" >&2; exit 1; }
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
 status=0
 "$wine" "$program" "$out" </dev/null || status=$?
 # The display goes away with this script: so must everything Wine started on it.

@@ -1,0 +1,216 @@
+#include "platform/midi/common/RelayedMidiIn.h"
+
+namespace kv5 {
+
+RelayedMidiIn::RelayedMidiIn(std::unique_ptr<MidiInServices> driver) : driver_(std::move(driver)) {}
+
+RelayedMidiIn::~RelayedMidiIn() {
+  for (auto& [handle, device] : devices_) EndThread(*device);
+}
+
+std::shared_ptr<RelayedMidiIn::Device> RelayedMidiIn::Find(MidiInHandle handle) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = devices_.find(handle);
+  return found == devices_.end() ? nullptr : found->second;
+}
+
+void RelayedMidiIn::EndThread(Device& device) {
+  {
+    std::lock_guard<std::mutex> hold(device.lock);
+    device.quit = true;
+  }
+  device.changed.notify_all();
+  if (device.thread.joinable()) device.thread.join();
+}
+
+MidiResult RelayedMidiIn::QueueBuffers(Device& device, std::vector<MidiHeader*> headers) {
+  for (MidiHeader* header : headers) {
+    MidiResult result = driver_->PrepareHeader(device.handle, header);
+    if (result == MMSYSERR_NOERROR) result = driver_->AddBuffer(device.handle, header);
+    if (result != MMSYSERR_NOERROR) return result;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInProc callback,
+                               uintptr_t instance) {
+  if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
+  // Complete before the driver's Open, which may already call back.
+  auto device = std::make_shared<Device>();
+  device->owner = this;
+  device->callback = callback;
+  device->instance = instance;
+  std::vector<MidiHeader*> headers;
+  for (int i = 0; i < kDriverBuffers; ++i) {
+    auto buffer = std::make_unique<DriverBuffer>();
+    buffer->header.lpData = buffer->bytes.get();
+    buffer->header.dwBufferLength = kDriverBufferSize;
+    headers.push_back(&buffer->header);
+    device->buffers.push_back(std::move(buffer));
+  }
+  MidiInHandle opened = 0;
+  MidiResult result =
+      driver_->Open(&opened, deviceId, &DriverProc, reinterpret_cast<uintptr_t>(device.get()));
+  if (result != MMSYSERR_NOERROR) return result;
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    device->handle = opened;
+    device->port = std::make_unique<SysexInputBuffers>(opened, callback, instance);
+  }
+  device->thread = std::thread([this, raw = device.get()] { HandBackLoop(*raw); });
+  result = QueueBuffers(*device, headers);
+  if (result != MMSYSERR_NOERROR) {
+    {
+      std::lock_guard<std::mutex> hold(device->lock);
+      device->closing = device->holding = true;
+    }
+    driver_->Reset(opened);
+    for (MidiHeader* header : headers) driver_->UnprepareHeader(opened, header);
+    driver_->Close(opened);
+    EndThread(*device);
+    return result;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  devices_[opened] = device;
+  *handle = opened;
+  return MMSYSERR_NOERROR;
+}
+
+MidiResult RelayedMidiIn::PrepareHeader(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->port->PrepareHeader(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult RelayedMidiIn::AddBuffer(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->port->AddBuffer(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult RelayedMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
+  auto device = Find(handle);
+  return device ? device->port->UnprepareHeader(header) : MMSYSERR_INVALHANDLE;
+}
+
+MidiResult RelayedMidiIn::Start(MidiInHandle handle) {
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  device->port->Start();
+  return driver_->Start(handle);
+}
+
+MidiResult RelayedMidiIn::Stop(MidiInHandle handle) {
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  // The driver's partly filled buffer brings the bytes so far; then the port's comes back.
+  const MidiResult result = driver_->Stop(handle);
+  {
+    std::unique_lock<std::mutex> hold(device->lock);
+    WaitForHandBacks(hold, *device);
+  }
+  device->port->Stop();
+  return result;
+}
+
+MidiResult RelayedMidiIn::Reset(MidiInHandle handle) {
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  {
+    std::unique_lock<std::mutex> hold(device->lock);
+    WaitForHandBacks(hold, *device);
+    device->holding = true;
+  }
+  const MidiResult result = driver_->Reset(handle);
+  device->port->Reset();
+  std::vector<MidiHeader*> held;
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    held.swap(device->held);
+    device->holding = false;
+  }
+  // Capture goes on with our buffers; only Close keeps them back.
+  const MidiResult queued = QueueBuffers(*device, held);
+  return result != MMSYSERR_NOERROR ? result : queued;
+}
+
+MidiResult RelayedMidiIn::Close(MidiInHandle handle) {
+  auto device = Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
+  const MidiResult busy = device->port->CanClose();  // the port's buffer still queued
+  if (busy != MMSYSERR_NOERROR) return busy;
+  {
+    std::unique_lock<std::mutex> hold(device->lock);
+    device->closing = device->holding = true;
+    WaitForHandBacks(hold, *device);
+  }
+  MidiResult result = driver_->Reset(handle);
+  for (auto& buffer : device->buffers) {
+    if (result != MMSYSERR_NOERROR) break;
+    result = driver_->UnprepareHeader(handle, &buffer->header);
+  }
+  if (result == MMSYSERR_NOERROR) result = driver_->Close(handle);
+  if (result != MMSYSERR_NOERROR) {
+    // The device stays open as it was; our buffers go back to it.
+    std::vector<MidiHeader*> held;
+    {
+      std::lock_guard<std::mutex> hold(device->lock);
+      held.swap(device->held);
+      device->closing = device->holding = false;
+    }
+    QueueBuffers(*device, held);
+    return result;
+  }
+  EndThread(*device);
+  std::lock_guard<std::mutex> hold(lock_);
+  devices_.erase(handle);
+  return MMSYSERR_NOERROR;
+}
+
+void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t instance,
+                               uintptr_t param1, uintptr_t) {
+  auto& device = *reinterpret_cast<Device*>(instance);
+  if (message == MIM_CLOSE) {
+    {
+      std::lock_guard<std::mutex> hold(device.lock);
+      if (device.closing || device.gone) return;
+      device.gone = true;
+    }
+    device.callback(handle, MIM_CLOSE, device.instance, 0, 0);
+    return;
+  }
+  if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
+  auto* header = reinterpret_cast<MidiHeader*>(param1);
+  // Bytes outside a message, and status bytes that cut one short, are SysexInputBuffers' to judge.
+  if (header->dwBytesRecorded > 0) device.port->Feed(header->lpData, header->dwBytesRecorded);
+  {
+    std::lock_guard<std::mutex> hold(device.lock);
+    if (device.holding) {
+      device.held.push_back(header);
+      return;
+    }
+    device.handBacks.push_back(header);
+  }
+  device.changed.notify_all();
+}
+
+void RelayedMidiIn::HandBackLoop(Device& device) {
+  std::unique_lock<std::mutex> hold(device.lock);
+  for (;;) {
+    device.changed.wait(hold, [&] { return device.quit || !device.handBacks.empty(); });
+    if (device.quit) return;
+    MidiHeader* header = device.handBacks.front();
+    device.handBacks.pop_front();
+    device.handingBack = true;
+    const MidiInHandle handle = device.handle;
+    hold.unlock();
+    driver_->AddBuffer(handle, header);
+    hold.lock();
+    device.handingBack = false;
+    device.changed.notify_all();
+  }
+}
+
+void RelayedMidiIn::WaitForHandBacks(std::unique_lock<std::mutex>& hold, Device& device) {
+  device.changed.wait(hold, [&] { return device.handBacks.empty() && !device.handingBack; });
+}
+
+}  // namespace kv5

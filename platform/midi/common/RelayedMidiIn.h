@@ -1,0 +1,94 @@
+// Input services that sit between a driver's input services and the port, for drivers that
+// behave as real ones do rather than as the port expects:
+// - A driver drops a SysEx message that arrives while it holds no buffer, and with the port's one
+//   capture buffer there is such a moment after every message (under Wine the buffer comes back
+//   through a notification thread, late enough to lose the next reply). So the driver gets
+//   buffers of our own, several at a time, and goes on capturing while the port handles a
+//   message; they go back to the driver from a thread of ours, not inside the driver's callback,
+//   where the platform forbids most multimedia calls.
+// - The bytes they bring fill the port's buffer as SysexInputBuffers fills it for the other
+//   backends: a message a driver returns in several pieces (neither full nor ending with F7)
+//   becomes one buffer, up to a full one, and Stop and Reset drain as the port expects.
+// - MIM_CLOSE reaches the port only when the driver sends it unasked (the device went away), not
+//   when the port's own Close makes it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/midi/MidiServices.h"
+#include "platform/midi/common/SysexInputBuffers.h"
+
+namespace kv5 {
+
+class RelayedMidiIn : public MidiInServices {
+ public:
+  static constexpr int kDriverBuffers = 4;
+  static constexpr uint32_t kDriverBufferSize = 8192;
+
+  explicit RelayedMidiIn(std::unique_ptr<MidiInServices> driver);
+  ~RelayedMidiIn() override;
+  RelayedMidiIn(const RelayedMidiIn&) = delete;
+  RelayedMidiIn& operator=(const RelayedMidiIn&) = delete;
+
+  uint32_t GetNumDevs() override { return driver_->GetNumDevs(); }
+  MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override {
+    return driver_->GetDevCaps(device, caps);
+  }
+  MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
+                  uintptr_t instance) override;
+  MidiResult Reset(MidiInHandle handle) override;
+  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult Start(MidiInHandle handle) override;
+  MidiResult Stop(MidiInHandle handle) override;
+  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
+  MidiResult Close(MidiInHandle handle) override;
+
+ private:
+  struct DriverBuffer {
+    MidiHeader header;
+    std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kDriverBufferSize);
+  };
+
+  struct Device {
+    RelayedMidiIn* owner = nullptr;
+    MidiInProc callback = nullptr;
+    uintptr_t instance = 0;
+    MidiInHandle handle = 0;  // the driver's, which the port gets as well; set after Open
+    std::unique_ptr<SysexInputBuffers> port;  // the port's buffers, filled from ours
+    std::vector<std::unique_ptr<DriverBuffer>> buffers;
+
+    std::mutex lock;  // guards what follows
+    std::condition_variable changed;
+    std::deque<MidiHeader*> handBacks;  // our buffers on their way back to the driver
+    std::vector<MidiHeader*> held;      // our buffers the driver returned during a reset
+    bool handingBack = false;           // the hand-back thread is inside a call
+    bool holding = false;               // Reset or Close runs: returned buffers stay with us
+    bool closing = false;               // the port's own Close runs
+    bool gone = false;                  // the driver said the device went away
+    bool quit = false;
+    std::thread thread;
+  };
+
+  static void DriverProc(MidiInHandle handle, uint32_t message, uintptr_t instance,
+                         uintptr_t param1, uintptr_t param2);
+  void HandBackLoop(Device& device);
+  static void WaitForHandBacks(std::unique_lock<std::mutex>& hold, Device& device);
+  static void EndThread(Device& device);
+  // Prepares our buffers and queues every one the driver does not hold.
+  MidiResult QueueBuffers(Device& device, std::vector<MidiHeader*> headers);
+  std::shared_ptr<Device> Find(MidiInHandle handle);
+
+  const std::unique_ptr<MidiInServices> driver_;
+  std::mutex lock_;  // guards devices_
+  std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
+};
+
+}  // namespace kv5

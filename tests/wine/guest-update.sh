@@ -1,0 +1,161 @@
+#!/bin/bash
+# Runs in the sequencer machine of run-wine-vm.sh: the Windows build's programs through Wine's
+# winmm against the virtual unit on the kernel's sequencer. One Wine server serves every program.
+#   guest-update.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
+# verbose: the unit prints every message it handles during kv5update.exe's part; failed-update:
+# at the end, an update the unit refuses (every FlashWrite answered 17), then a check.
+# The unit publishes itself as "TELVOR Q9"; Wine names its ports "client - port". kv5update.exe
+# lists, checks, updates and checks again; the unit then verifies its flash against the package.
+# Then the window, driven in its own process, updates a fresh unit; and last the Linux build's
+# kv5update does the same update in the same machine, for comparison of the times.
+set -u
+release=$1
+windows=$2
+[ "${3:-}" = verbose ] && UNIT_OPTIONS=--verbose
+export WINEPREFIX=/tmp/prefix WINEDEBUG=-all
+wine=$(command -v wine || command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+q9=$release/tools/q9unit/q9-unit
+exe=$windows/tools/kv5update/kv5update.exe
+window=$windows/tests/wine/wine_window_update.exe
+cd /tmp
+echo 1 >/proc/sys/kernel/print-fatal-signals 2>/dev/null
+
+now() { cut -d' ' -f1 /proc/uptime; }
+since() { echo "$(now) $1" | awk '{ printf "%.1f s", $1 - $2 }'; }
+failures=0
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+unit=
+start_unit() {
+  "$q9" --system alsa --flash older --verify-source embedded --verify-exit ${UNIT_OPTIONS:-} >unit.log 2>&1 &
+  unit=$!
+  for _ in $(seq 300); do
+    grep -q '^ready' unit.log && return 0
+    kill -0 "$unit" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat unit.log
+  fail "the virtual unit did not publish its ports"
+  return 1
+}
+# Ends the unit and judges its flash: "flash verification: OK" and status 0.
+stop_unit() {
+  local what=$1 status=0
+  kill -TERM "$unit"
+  wait "$unit" || status=$?
+  tail -n 12 unit.log
+  grep -q '^flash verification: OK' unit.log && [ "$status" -eq 0 ] ||
+    fail "$what: the unit's flash does not verify (status $status)"
+}
+
+# Runs a Wine program under a limit: its output (carriage returns as line ends) in $1.txt, its
+# error output in $1.err (with the ALSA library's complaints about missing sound cards left out),
+# its exit status in $status.
+status=0
+run() {
+  local name=$1 limit=$2 t0
+  shift 2
+  t0=$(now)
+  timeout "$limit" "$@" </dev/null >"$name.out" 2>"$name.all"
+  status=$?
+  tr '\r' '\n' <"$name.out" | grep -v '^ *$' >"$name.txt"
+  grep -v '^ALSA lib' "$name.all" >"$name.err"
+  elapsed=$(since "$t0")
+  echo "[guest] $name: exit status $status after $elapsed"
+}
+
+# The exit status a program means, or 139: Wine's MIDI driver (8.0) now and then still crashes in
+# its notification thread while the process ends, after the program's work and output are done;
+# the output and the unit's verification judge then.
+crashes=0
+expect_status() {
+  local name=$1 want=$2
+  if [ "$status" -eq 139 ]; then
+    crashes=$((crashes + 1))
+    echo "[guest] $name: Wine's MIDI driver crashed while the process ended"
+  elif [ "$status" -ne "$want" ]; then
+    fail "$name: exit status $status, not $want"
+  fi
+}
+
+setsid "$wineserver" -p </dev/null >/dev/null 2>&1 &
+run wineboot 240 "$wine" wineboot
+start_unit || exit 1
+
+in="TELVOR Q9 - MIDI Out"
+out="TELVOR Q9 - MIDI In"
+run list 180 "$wine" "$exe" list
+cat list.txt
+grep -qF "$in" list.txt && grep -qF "$out" list.txt || fail "the unit's ports are not listed"
+expect_status list 0
+list_seconds=$elapsed
+
+printf 'SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >before.expected
+run check-before 180 "$wine" "$exe" check --in "$in" --out "$out"
+cat check-before.txt
+cmp -s check-before.txt before.expected || fail "the report before the update"
+expect_status check-before 0
+
+# Wine's driver warns when it has to add an F0 or F7 to a buffer: a message sent in pieces.
+WINEDEBUG=warn+midi run update 420 "$wine" "$exe" update --yes-write-test-package --in "$in" --out "$out"
+update_seconds=$elapsed
+tail -n 3 update.txt
+grep -v ':midi:' update.err | tail -n 3
+if grep -q 'Adding missing' update.err; then
+  grep ':midi:' update.err | sed 's/^[0-9a-f]*:/:/' | sort | uniq -c | sort -rn | head -5
+  fail "messages reached Wine's driver in pieces"
+fi
+tail -n 1 update.txt | grep -q '^Version update completed\.$' || fail "the update did not complete"
+expect_status update 0
+
+printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >after.expected
+run check-after 180 "$wine" "$exe" check --in "$in" --out "$out"
+cat check-after.txt
+cmp -s check-after.txt after.expected || fail "the report after the update"
+expect_status check-after 0
+[ "${3:-}" = verbose ] && grep -n -E 'write|erase|read|identity|enter|refus|code' unit.log | head -n 60
+stop_unit "kv5update.exe"
+
+if [ -f "$window" ]; then
+  start_unit && {
+    run window 420 "$wine" "$window" "$in" "$out"
+    tail -n 15 window.txt window.err
+    grep -q '^\[  PASSED  \] 1 test' window.txt || fail "the window's update"
+    expect_status window 0
+    stop_unit "the window"
+  }
+fi
+
+# The same update by the Linux build, over the same sequencer.
+start_unit && {
+  t0=$(now)
+  "$release/tools/kv5update/kv5update" --backend alsa update --yes-write-test-package \
+    >linux.out 2>&1
+  status=$?
+  linux_seconds=$(since "$t0")
+  tail -n 1 linux.out
+  [ "$status" -eq 0 ] || fail "the Linux build's update: exit status $status"
+  stop_unit "the Linux build"
+}
+echo "[guest] the same update: Windows build through Wine ${update_seconds:-?} (with Wine's start," \
+  "about a list's ${list_seconds:-?}), Linux build ${linux_seconds:-?}"
+
+if [ "${3:-}" = failed-update ]; then
+  "$q9" --system alsa --flash older --fault code:write:*:17 >unit.log 2>&1 &
+  unit=$!
+  sleep 3
+  run failed-update 300 "$wine" "$exe" update --yes-write-test-package --in "$in" --out "$out"
+  tail -n 3 failed-update.txt failed-update.err
+  run check-failed 300 "$wine" "$exe" check --in "$in" --out "$out"
+  cat check-failed.txt check-failed.err
+  kill -TERM "$unit"; wait "$unit"; tail -n 12 unit.log
+fi
+
+dmesg | grep -A2 'fatal signal' | grep -E 'Comm|signal' | tail -n 8
+timeout 30 "$wineserver" -k
+echo "[guest] $failures failure(s); Wine's MIDI driver crashed at the end of $crashes program(s)"
+[ "$failures" -eq 0 ]

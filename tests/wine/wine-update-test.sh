@@ -1,0 +1,35 @@
+#!/bin/bash
+# wine-update-test.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
+#
+# The Windows build's update through Wine's winmm over a real ALSA sequencer, in one boot of the
+# sequencer machine (run-wine-vm.sh, guest-update.sh). The Wine prefix is one of its own, made
+# here once: the tests' prefix has no audio driver, so no MIDI devices, while this one keeps
+# Wine's default (the ALSA driver) and only turns the display off.
+# Exit status as run-wine-vm.sh's: 0 passed, 77 skipped (no qemu), anything else failed.
+set -euo pipefail
+here=$(dirname "$(readlink -f "$0")")
+release=$(readlink -f "$1")
+windows=$(readlink -f "$2")
+wine=$(command -v wine || command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+[ -x "$wine" ] || { echo "wine-update-test: no Wine here; skipped" >&2; exit 77; }
+for f in "$release/tools/q9unit/q9-unit" "$release/tools/kv5update/kv5update" \
+  "$windows/tools/kv5update/kv5update.exe"; do
+  [ -f "$f" ] || { echo "wine-update-test: $f is not built" >&2; exit 1; }
+done
+
+prefix=$windows/wineprefix-midi
+if [ ! -f "$prefix/.kv5-ready" ]; then
+  echo "wine-update-test: making the Wine prefix $prefix" >&2
+  rm -rf "$prefix"
+  (
+    export WINEPREFIX=$prefix WINEDEBUG=-all
+    "$wine" wineboot -i
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    # The registry reaches the disk when this prefix's server ends.
+    "$wineserver" -w
+  ) </dev/null >"$prefix-setup.log" 2>&1
+  touch "$prefix/.kv5-ready"
+fi
+exec "$here/run-wine-vm.sh" --cache "$windows/wine-vm-cache" --prefix "$prefix" --timeout 470 \
+  "$here/guest-update.sh" "$release" "$windows" "${3:-}"
