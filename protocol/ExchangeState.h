@@ -18,7 +18,8 @@ namespace kv5 {
 constexpr int kReplySuccess = 0;
 constexpr int kReplyNotAccepted = 1;  // a read reply that was not accepted
 constexpr int kReplyNotInUpdateMode = 11;
-constexpr int kReplyAborted = 255;  // the window is being destroyed
+constexpr int kReplyUnreadableCode = 128;  // a result code byte of 0x80 or more
+constexpr int kReplyAborted = 255;         // the window is being destroyed; set by Abort only
 
 class ExchangeState {
  public:
@@ -45,6 +46,7 @@ class ExchangeState {
   // The window is going away: ReplyStatus becomes 255 for good, the event is signalled and every
   // pause ends. Later waits return at once.
   void Abort();
+  // The one answer to "was the session aborted?": every wait asks this, never ReplyStatus.
   bool Aborted() const { return aborted_.load(); }
 
   // Waits for a reply. True when ReplyEvent was signalled in time, or at once after an abort
