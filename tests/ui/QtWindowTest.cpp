@@ -1,6 +1,7 @@
 // The Qt updater window on the offscreen platform: its controls, texts, geometry from dialog
 // units, tab order and states, its boxes, and whole sessions against the virtual unit.
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <utility>
 
 #include "ModalWatcher.h"
 #include "firmware/FirmwarePackage.h"
@@ -48,6 +50,8 @@ struct FakeRig {
     midi.SetOutputDevices(devices);
     dialog = std::make_unique<QtUpdaterDialog>(midi, timer, instance, FastTiming(), 2000);
     dialog->Show();
+    // Shortcuts and mnemonics reach the active window only.
+    QApplication::setActiveWindow(&Window());
   }
   QtUpdaterWindow& Window() { return dialog->Window(); }
   RecordingMidi midi;
@@ -115,8 +119,15 @@ class QtWindowTest : public QObject {
     QCOMPARE(Get<QPushButton>(window, IDC_EXIT)->text(), QStringLiteral("Exit"));
     QCOMPARE(Get<QPushButton>(window, IDC_RESCAN)->text(), QStringLiteral("Rescan Device"));
     QCOMPARE(Get<QPushButton>(window, IDC_VERSION_CHECK)->text(), QStringLiteral("Version Check"));
-    QCOMPARE(window.InLabel().text(), QStringLiteral("MIDI IN"));
-    QCOMPARE(window.OutLabel().text(), QStringLiteral("MIDI OUT"));
+    // The labels are their lists' buddies: Alt+I and Alt+O move the focus to them.
+    QCOMPARE(window.InLabel().text(), QStringLiteral("MIDI &IN"));
+    QCOMPARE(window.OutLabel().text(), QStringLiteral("MIDI &OUT"));
+    QCOMPARE(window.InLabel().buddy(), window.Control(IDC_IN_DEVICE_LIST));
+    QCOMPARE(window.OutLabel().buddy(), window.Control(IDC_OUT_DEVICE_LIST));
+    QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+    QCOMPARE(window.focusWidget(), window.Control(IDC_OUT_DEVICE_LIST));
+    QTest::keyClick(&window, Qt::Key_I, Qt::AltModifier);
+    QCOMPARE(window.focusWidget(), window.Control(IDC_IN_DEVICE_LIST));
     for (int id : {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST}) {
       QComboBox* list = Get<QComboBox>(window, id);
       QVERIFY(!list->isEditable());
@@ -316,21 +327,132 @@ class QtWindowTest : public QObject {
     QCOMPARE(about.aboutGeometry.size(), QSize(Px(235, u.x, 4), Px(60, u.y, 8)));
   }
 
-  void enterExecutesAndNeverCloses() {
+  void keyboardOpensTheAboutBox() {
+    FakeRig rig;
+    QtUpdaterWindow& window = rig.Window();
+    ModalWatcher watcher(&window);
+    // The context-menu key and Shift+F10 open the window's menu wherever the focus is, a read-only
+    // field included; the entry's mnemonic A then opens the About box.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                              {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : keys) {
+      for (int id : {IDC_EXECUTE, IDC_STATUS_LINE}) {
+        QApplication::setActiveWindow(&window);  // the offscreen platform does not give it back
+        window.Control(id)->setFocus();
+        bool menuShown = false;
+        QTimer::singleShot(50, this, [&] {
+          QWidget* popup = QApplication::activePopupWidget();
+          menuShown = popup == &window.SystemMenu();
+          if (popup) QTest::keyClick(popup, Qt::Key_A);
+        });
+        QTest::keyClick(window.Control(id), key, modifiers);
+        QVERIFY(menuShown);
+      }
+    }
+    QCOMPARE(watcher.Boxes().size(), size_t(4));
+    for (const SeenBox& box : watcher.Boxes()) QCOMPARE(box.kind, QStringLiteral("about"));
+    QVERIFY(!window.Ended());
+  }
+
+  void screenReaderNamesAndRoles() {
+    FakeRig rig;
+    QtUpdaterWindow& window = rig.Window();
+    struct Expected {
+      int id;
+      QString name;
+      QAccessible::Role role;
+    };
+    const Expected controls[] = {
+        {IDC_EXECUTE, QStringLiteral("Execute"), QAccessible::Button},
+        {IDC_EXIT, QStringLiteral("Exit"), QAccessible::Button},
+        {IDC_IN_DEVICE_LIST, QStringLiteral("MIDI IN"), QAccessible::ComboBox},
+        {IDC_OUT_DEVICE_LIST, QStringLiteral("MIDI OUT"), QAccessible::ComboBox},
+        {IDC_PROGRESS, QStringLiteral("Progress"), QAccessible::ProgressBar},
+        {IDC_STATUS_LINE, QStringLiteral("Status"), QAccessible::EditableText},
+        {IDC_RESCAN, QStringLiteral("Rescan Device"), QAccessible::Button},
+        {IDC_STEP_COUNTER, QStringLiteral("Step"), QAccessible::EditableText},
+        {IDC_VERSION_CHECK, QStringLiteral("Version Check"), QAccessible::Button},
+    };
+    for (const Expected& control : controls) {
+      QWidget* widget = window.Control(control.id);
+      QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+      QVERIFY(face != nullptr);
+      QCOMPARE(face->role(), control.role);
+      QCOMPARE(widget->accessibleName(), control.name);
+      if (control.role != QAccessible::ComboBox) {
+        QCOMPARE(face->text(QAccessible::Name), control.name);
+        continue;
+      }
+      // A list's name is its entry; its label is announced through the label relation.
+      const auto labels = face->relations(QAccessible::Label);
+      QCOMPARE(labels.size(), 1);
+      QCOMPARE(labels[0].first->role(), QAccessible::StaticText);
+      QCOMPARE(labels[0].first->text(QAccessible::Name), control.name);
+    }
+    // The two fields are read aloud as read-only text, whatever they show.
+    window.SetControlText(IDC_STATUS_LINE, "Erasing Flash memory.");
+    window.SetControlText(IDC_STEP_COUNTER, "3/10");
+    for (const auto& [id, text] :
+         {std::pair<int, QString>{IDC_STATUS_LINE, "Erasing Flash memory."},
+          {IDC_STEP_COUNTER, "3/10"}}) {
+      QAccessibleInterface* face = QAccessible::queryAccessibleInterface(window.Control(id));
+      QVERIFY(face->state().readOnly);
+      QVERIFY(face->state().focusable);
+      QCOMPARE(face->text(QAccessible::Value), text);
+    }
+  }
+
+  void displayFieldsFollowThePalette() {
+    FakeRig rig;
+    QtUpdaterWindow& window = rig.Window();
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(0x2D, 0x2D, 0x2D));
+    dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    dark.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
+    for (const QPalette& theme : {dark, light}) {
+      QApplication::setPalette(theme);
+      QCoreApplication::processEvents();  // the change reaches the widgets through the loop
+      for (int id : {IDC_STATUS_LINE, IDC_STEP_COUNTER}) {
+        QLineEdit* edit = Get<QLineEdit>(window, id);
+        QCOMPARE(edit->palette().color(QPalette::Base), theme.color(QPalette::Window));
+        QCOMPARE(edit->palette().color(QPalette::Text), theme.color(QPalette::Text));
+      }
+    }
+  }
+
+  void enterPressesTheFocusedButton() {
+    {
+      // After a failed session the focus may sit on Exit: Enter leaves, and starts nothing.
+      FakeRig rig;
+      QtUpdaterWindow& window = rig.Window();
+      window.Control(IDC_EXIT)->setFocus();
+      QTest::keyClick(window.Control(IDC_EXIT), Qt::Key_Return);
+      QVERIFY(window.Ended());
+      QVERIFY(!window.isVisible());
+      QCOMPARE(rig.midi.Count("midiOutOpen"), size_t(0));
+      QCOMPARE(rig.midi.Count("midiOutLongMsg"), size_t(0));
+    }
     FakeRig rig;
     QtUpdaterWindow& window = rig.Window();
     ModalWatcher watcher(&window);
     rig.midi.SetResult("midiOutOpen", MMSYSERR_ALLOCATED);
+    // Execute is the default: Enter on the window, on a list and the OK command press it.
     QTest::keyClick(&window, Qt::Key_Return);
     Get<QComboBox>(window, IDC_IN_DEVICE_LIST)->setFocus();
     QTest::keyClick(Get<QComboBox>(window, IDC_IN_DEVICE_LIST), Qt::Key_Enter);
-    window.accept();  // the OK command itself
-    // Enter on a focused button other than Execute is still the OK command.
-    for (int id : {IDC_EXIT, IDC_RESCAN, IDC_VERSION_CHECK}) {
-      window.Control(id)->setFocus();
-      QTest::keyClick(window.Control(id), Qt::Key_Return);
-    }
-    QCOMPARE(watcher.Boxes().size(), size_t(6));
+    window.accept();
+    QCOMPARE(watcher.Boxes().size(), size_t(3));
+    // Enter on Version Check starts the check, which fails the same way; on Rescan Device it
+    // rescans, which shows nothing.
+    window.Control(IDC_VERSION_CHECK)->setFocus();
+    QTest::keyClick(window.Control(IDC_VERSION_CHECK), Qt::Key_Return);
+    QCOMPARE(watcher.Boxes().size(), size_t(4));
+    const size_t listed = rig.midi.Count("midiOutGetNumDevs");
+    window.Control(IDC_RESCAN)->setFocus();
+    QTest::keyClick(window.Control(IDC_RESCAN), Qt::Key_Return);
+    QVERIFY(rig.midi.Count("midiOutGetNumDevs") > listed);
+    QCOMPARE(watcher.Boxes().size(), size_t(4));
     for (const SeenBox& box : watcher.Boxes()) {
       QCOMPARE(box.text, QStringLiteral("Can't open MIDI Out device."));
       QCOMPARE(box.caption, QStringLiteral("Error"));
@@ -343,10 +465,11 @@ class QtWindowTest : public QObject {
     QVERIFY(!window.Ended());
     QCOMPARE(States(window), kReady);
 
-    // While Execute is disabled, Enter does nothing at all.
+    // While Execute is disabled, Enter on a list does nothing at all.
     rig.dialog->Logic().EnableActions(false);
-    QTest::keyClick(&window, Qt::Key_Return);
-    QCOMPARE(watcher.Boxes().size(), size_t(6));
+    Get<QComboBox>(window, IDC_IN_DEVICE_LIST)->setFocus();
+    QTest::keyClick(Get<QComboBox>(window, IDC_IN_DEVICE_LIST), Qt::Key_Return);
+    QCOMPARE(watcher.Boxes().size(), size_t(4));
     QVERIFY(!window.Ended());
     // The space bar presses the focused button.
     window.Control(IDC_EXIT)->setFocus();
