@@ -13,13 +13,14 @@ int ExchangeState::Status() const {
 
 void ExchangeState::SetStatusUnlessAborted(int status) {
   std::lock_guard<std::mutex> hold(RecordLock);
-  if (ReplyStatus != kReplyAborted && !lost_) ReplyStatus = status;
+  // The abort flag decides, not the stored value: no reply can make an abort of itself.
+  if (!aborted_ && !lost_) ReplyStatus = status;
 }
 
 void ExchangeState::DeviceLost() {
   {
     std::lock_guard<std::mutex> hold(RecordLock);
-    if (ReplyStatus != kReplyAborted) ReplyStatus = kReplyDeviceLost;
+    if (!aborted_) ReplyStatus = kReplyDeviceLost;
     std::lock_guard<std::mutex> pauses(pauseLock_);
     lost_ = true;
   }
@@ -36,11 +37,10 @@ void ExchangeState::ClearDeviceLost() {
 
 void ExchangeState::Abort() {
   {
+    // Status and flag change together, so a reply recorded meanwhile cannot come between them.
     std::lock_guard<std::mutex> hold(RecordLock);
     ReplyStatus = kReplyAborted;
-  }
-  {
-    std::lock_guard<std::mutex> hold(pauseLock_);
+    std::lock_guard<std::mutex> pause(pauseLock_);
     aborted_ = true;
   }
   pauseEnded_.notify_all();

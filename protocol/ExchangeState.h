@@ -18,7 +18,8 @@ namespace kv5 {
 constexpr int kReplySuccess = 0;
 constexpr int kReplyNotAccepted = 1;  // a read reply that was not accepted
 constexpr int kReplyNotInUpdateMode = 11;
-constexpr int kReplyAborted = 255;  // the window is being destroyed
+constexpr int kReplyUnreadableCode = 128;  // a result code byte of 0x80 or more
+constexpr int kReplyAborted = 255;         // the window is being destroyed; set by Abort only
 // The session's MIDI device went away; no result code of the unit (those are below 128).
 constexpr int kReplyDeviceLost = 256;
 
@@ -47,6 +48,7 @@ class ExchangeState {
   // The window is going away: ReplyStatus becomes 255 for good, the event is signalled and every
   // pause ends. Later waits return at once.
   void Abort();
+  // The one answer to "was the session aborted?": every wait asks this, never ReplyStatus.
   bool Aborted() const { return aborted_.load(); }
 
   // The session's MIDI device went away: until ClearDeviceLost, ReplyStatus is kReplyDeviceLost

@@ -22,11 +22,11 @@ IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender,
     return IdentifyOutcome::SendFailed;
   }
   if (!state.WaitReply(timing.IdentifyWaitMs)) return IdentifyOutcome::TimedOut;
+  if (state.Aborted()) return IdentifyOutcome::Aborted;
 
   DeviceCodeBytes reported;
   {
     std::lock_guard<std::mutex> hold(state.RecordLock);
-    if (state.ReplyStatus == kReplyAborted) return IdentifyOutcome::Aborted;
     if (state.ReplyStatus != kReplySuccess) return IdentifyOutcome::Refused;
     reported = state.ReportedDeviceCode;
   }
@@ -52,8 +52,9 @@ int ReadDeviceMemory(ExchangeState& state, SysexSender& sender, const SessionTim
 
   std::lock_guard<std::mutex> hold(state.RecordLock);
   if (state.ReplyStatus != kReplySuccess) return -1;
-  // Every caller reads a 4-byte stamp.
-  std::copy_n(state.ReadBackBuffer.get(), 4, destination);
+  // A reply that carried fewer bytes than asked for would leave older bytes in their place.
+  if (state.ReadTotal < 0 || static_cast<uint32_t>(state.ReadTotal) < length) return -1;
+  std::copy_n(state.ReadBackBuffer.get(), length, destination);
   return 0;
 }
 

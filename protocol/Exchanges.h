@@ -16,8 +16,9 @@ enum class IdentifyOutcome { SendFailed, TimedOut, Aborted, Refused, NotAccepted
 IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender,
                              const SessionTiming& timing);
 
-// Reads 4 bytes at a device address into destination: 0 on success, -1 on any failure
-// (ReplyStatus is 255 afterwards exactly when an abort ended the wait).
+// Reads length bytes at a device address into destination (every caller reads a 4-byte stamp):
+// 0 when a reply carrying at least those bytes was accepted, -1 on any failure (Aborted() tells
+// an abort from the rest).
 int ReadDeviceMemory(ExchangeState& state, SysexSender& sender, const SessionTiming& timing,
                      uint32_t address, uint32_t length, uint8_t* destination);
 

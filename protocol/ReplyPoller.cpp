@@ -77,7 +77,9 @@ void DispatchVendor(const uint8_t* message, uint32_t length, ExchangeState& stat
   switch (message[4]) {
     case kCommandResult:
       if (length < kMinResultLength) return;
-      Settle(state, message[5]);
+      // A healthy unit's codes are data bytes; any other is a failure answer all the same, and
+      // never the 255 that only the window's abort sets.
+      Settle(state, message[5] < 0x80 ? message[5] : kReplyUnreadableCode);
       return;
     case 0x01:
     case 0x04:

@@ -39,8 +39,13 @@ int BootStampUnchanged(GuardedHost& host) {
     if (!host.Aborted()) host.Fail(IDS_TRANSFER_ERROR);
     return -1;
   }
-  const FirmwareImage boot = OpenImage(kBootStamp.resourceId);
-  return std::memcmp(unitStamp, boot.bytes + kBootStamp.imageOffset, 4) == 0 ? 1 : 0;
+  uint8_t imageStamp[4];
+  if (ReadImageBytes(kBootStamp.resourceId, kBootStamp.imageOffset, 4, imageStamp) != 0) {
+    // The package cannot give the stamp: a fault of the build, reported rather than read past.
+    host.Fail(IDS_TRANSFER_ERROR);
+    return -1;
+  }
+  return std::memcmp(unitStamp, imageStamp, 4) == 0 ? 1 : 0;
 }
 
 int EraseRegion(GuardedHost& host, uint32_t address, uint32_t size) {
@@ -59,12 +64,11 @@ int EraseRegion(GuardedHost& host, uint32_t address, uint32_t size) {
       host.Fail(IDS_TIMEOUT_ERASE);
       return -1;
     }
-    const int status = state.Status();
-    if (status == kReplySuccess) {
+    if (state.Aborted()) return -1;
+    if (state.Status() == kReplySuccess) {
       host.SetProgressPos(10);
       return 0;
     }
-    if (status == kReplyAborted) return -1;
     if (++failures >= timing.EraseAttempts) {
       host.Fail(IDS_TRANSFER_ERROR);
       return -1;
@@ -81,7 +85,7 @@ int EraseRegion(GuardedHost& host, uint32_t address, uint32_t size) {
 bool CollectOwedAnswers(ExchangeState& state, const SessionTiming& timing, int owed) {
   for (; owed > 0; --owed) {
     if (!state.WaitReply(timing.WriteWaitMs)) return true;
-    if (state.Status() == kReplyAborted) return false;
+    if (state.Aborted()) return false;
   }
   return true;
 }
@@ -117,8 +121,8 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
       failedWith = IDS_TIMEOUT_WRITE;
     } else {
       --owed;
-      const int status = state.Status();
-      if (status == kReplySuccess) {
+      if (state.Aborted()) return -1;
+      if (state.Status() == kReplySuccess) {
         failures = 0;
         done += chunk;
         host.SetProgressPos(done);
@@ -127,7 +131,6 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
         if (done >= total) return 0;
         continue;
       }
-      if (status == kReplyAborted) return -1;
       failedWith = IDS_TRANSFER_ERROR;
     }
     if (++failures >= timing.WriteAttempts) {
@@ -192,8 +195,8 @@ int EnterUpdate(GuardedHost& host) {
     return -1;
   }
   host.SetStatusLine("");
+  if (state.Aborted()) return -1;
   const int status = state.Status();
-  if (status == kReplyAborted) return -1;
   if (status == kReplyNotInUpdateMode) {
     host.Fail(IDS_USE_UPDATE_MODE);
     return -1;
@@ -222,7 +225,7 @@ int UpdateWorker(SessionHost& sessionHost) {
     return 0;
   }
   // Any answer but an abort completes the update; its code is not examined.
-  if (state.Status() == kReplyAborted) return 0;
+  if (state.Aborted()) return 0;
   host.SetStatusLine(LoadString(IDS_UPDATE_COMPLETED));
   host.LeaveBusy();
   // Execute and Version Check stay disabled until the devices are rescanned.

@@ -2,6 +2,7 @@
 // builders make: a request it takes as well formed, rebuilt from its fields with the host's
 // builder, gives back the same bytes. The responder must answer with complete SysEx messages only.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "FuzzTargets.h"
@@ -16,6 +17,14 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kModel = 0x4D;
 constexpr uint32_t kMaxWrite = 4096;
+// A read of up to 2 MiB takes the same path as one of three replies, but costs the packing of
+// every byte it asks for: longer reads are left out, so the time goes to the unit's logic.
+constexpr uint32_t kMaxRead = 3 * UnitConfig{}.maxReadReplyBytes;
+
+bool LongRead(const uint8_t* message, size_t length) {
+  const ParsedMessage parsed = ParseReceived(message, length, kModel, kMaxWrite);
+  return parsed.kind == MessageKind::MemoryRead && parsed.length > kMaxRead;
+}
 
 // The host's own bytes for the request the parser read, or none for kinds the host never sends.
 bool Rebuild(const ParsedMessage& parsed, const uint8_t* data, size_t size, Bytes* built) {
@@ -56,9 +65,9 @@ bool WellFormedSysex(const Bytes& message) {
          std::all_of(message.begin() + 1, message.end() - 1, [](uint8_t b) { return b < 0x80; });
 }
 
-// A unit with an erased flash that has entered update mode. Each input starts from a copy of it,
-// assigned into the same object so the 2 MiB flash is copied in place, not mapped anew.
-const UnitResponder& EnteredUnit() {
+// A unit with an erased flash that has entered update mode, its flash moved out: each input
+// starts from a copy of it, which then costs a few hundred bytes rather than the 2 MiB flash.
+const UnitResponder& HollowEnteredUnit() {
   static const UnitResponder unit = [] {
     UnitConfig config;
     config.initialFlash = InitialFlash::Factory;
@@ -68,9 +77,27 @@ const UnitResponder& EnteredUnit() {
     EnterUpdateMode(enter, kModel);
     entered.Handle(enter, sizeof enter);
     Require(entered.UpdateEntered(), "the unit refused to enter update mode");
+    FlashModel taken = std::move(entered.MutableFlash());
     return entered;
   }();
   return unit;
+}
+
+// Where an input's accepted writes landed: erased again afterwards, the flash is the factory's
+// once more (an erase only ever leaves erased bytes).
+struct Written {
+  uint32_t address;
+  uint32_t length;
+};
+
+void EraseWritten(FlashModel& flash, const std::vector<Written>& written) {
+  static const std::vector<uint8_t> erased(kMaxWrite, FlashModel::kErased);
+  for (const Written& range : written) {
+    for (uint32_t done = 0; done < range.length; done += kMaxWrite) {
+      const uint32_t piece = std::min(kMaxWrite, range.length - done);
+      Require(flash.Load(range.address + done, erased.data(), piece), "a write outside the flash");
+    }
+  }
 }
 
 }  // namespace
@@ -86,16 +113,28 @@ int FuzzUnitRequestParser(const uint8_t* data, size_t size) {
 }
 
 int FuzzUnitResponder(const uint8_t* data, size_t size) {
-  static UnitResponder unit = EnteredUnit();
-  unit = EnteredUnit();
+  static UnitResponder unit = HollowEnteredUnit();
+  static FlashModel flash;  // erased, as the factory leaves it
+  unit = HollowEnteredUnit();
+  std::swap(unit.MutableFlash(), flash);
+  std::vector<Written> written;
   size_t begin = 0;
   for (size_t i = 0; i < size; ++i) {
     if (data[i] != kSysexEnd && i + 1 != size) continue;
+    if (LongRead(data + begin, i + 1 - begin)) {
+      begin = i + 1;
+      continue;
+    }
     const Reaction reaction = unit.Handle(data + begin, i + 1 - begin);
     for (const Outgoing& out : reaction.messages)
       Require(WellFormedSysex(out.bytes), "the unit sent a broken message");
+    const TranscriptEntry& entry = reaction.entry;
+    if (entry.kind == MessageKind::FlashWrite && entry.code == unitcode::kOk)
+      written.push_back({entry.address, entry.length});
     begin = i + 1;
   }
+  EraseWritten(unit.MutableFlash(), written);
+  std::swap(unit.MutableFlash(), flash);
   return 0;
 }
 

@@ -97,6 +97,35 @@ TEST(UpdateFailure, BootStampRead) {
   ExpectEnding({"not a read reply", "read",
                 Always(Send(Bytes{0xF0, 0x7D, 0x00, 0x4D, 0x60, 0x01, 0xF7})), ending});
   ExpectEnding({"error code", "read", Always(Send(UnitResult(4))), ending});
+  // Fewer bytes than asked for: the stamp must not be made of what an earlier read left.
+  ExpectEnding({"no bytes", "read", Always(Send(UnitReadReply({}))), ending});
+  ExpectEnding({"two bytes", "read", Always(Send(UnitReadReply(Bytes{0x31, 0x2E}))), ending});
+}
+
+TEST(UpdateFailure, CodeBytesOf0x80AndMoreAreFailureAnswers) {
+  // Only the window's abort ends a session silently: no answer of a unit can, not even 0xFF.
+  const std::string erasing = StatusEvent(IDS_ERASING);
+  for (int code : {0x80, 0xFF}) {
+    SCOPED_TRACE(code);
+    ExpectEnding({"enter",
+                  "enter",
+                  Always(Reply(code)),
+                  {"send:enter", erasing, "status:", ErrorEvent(IDS_TRANSFER_ERROR), "leave"}});
+    ExpectEnding({"erase",
+                  "erase",
+                  Always(Reply(code)),
+                  {"send:erase", "pos:1", erasing, ErrorEvent(IDS_TRANSFER_ERROR), "leave"}});
+  }
+  // The next session of the same window runs as if nothing had happened.
+  SessionRig rig;
+  rig.unit.On("write", PerAddress({{kPresetStart, Repeat(Reply(0xFF), 1)}}));
+  rig.unit.On("enter", Always(Reply(0xFF)));
+  UpdateWorker(rig.host);
+  rig.unit.On("enter", Always(Reply(0)));
+  UpdateWorker(rig.host);
+  EXPECT_EQ(Tail(rig.host.Events(), 2), (Events{"leave", "actions:0"}));
+  EXPECT_EQ(rig.host.Count("leave"), 2);
+  for (const FlashRegion& region : kFlashRegions) EXPECT_TRUE(rig.unit.RegionHoldsImage(region));
 }
 
 TEST(UpdateFailure, EraseRetriesErrorsButNotTimeouts) {

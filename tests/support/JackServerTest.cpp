@@ -1,5 +1,6 @@
 #include "support/JackServer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -109,8 +110,30 @@ TEST(JackServerTest, TidiesUpAfterAServerThatWasKilled) {
   EXPECT_EQ(DefaultServer(), "<unset>");
 }
 
+std::vector<std::string> PathsIn(const std::string& dir) {
+  std::vector<std::string> paths;
+  if (DIR* files = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(files)) {
+      if (entry->d_name[0] != '.') paths.push_back(dir + "/" + entry->d_name);
+    }
+    closedir(files);
+  }
+  return paths;
+}
+
 TEST(JackServerTest, AMetadataEnvironmentLeftByAKilledServerIsRemovedBeforeTheNextStarts) {
   const std::string dir = JackMetadataDir();
+  if (JackMetadataInUse(dir)) {
+    // A server this test did not start (the user's own) uses the environment: ours starts and
+    // stops beside it and leaves it the very files it maps.
+    const auto files = Identities(PathsIn(dir));
+    JackServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(&error)) << error;
+    server.Stop();
+    for (const auto& file : files) EXPECT_TRUE(StillThere(file)) << file.first;
+    return;
+  }
   mkdir(dir.c_str(), 0750);
   const std::string marker = dir + "/left-by-a-killed-server";
   std::ofstream(marker) << "x";

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace kv5::test {
 namespace {
@@ -220,6 +222,50 @@ int RemoveStaleJackMetadata(const std::string& dir) {
   closedir(files);
   rmdir(dir.c_str());
   return removed;
+}
+
+bool JackMetadataInUse(const std::string& dir) {
+  return AnyProcessMapsFilesIn(dir);
+}
+
+namespace {
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* files = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(files)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(files);
+  }
+  return names;
+}
+
+}  // namespace
+
+int KeepJackMetadata(const std::string& dir, const std::string& keep) {
+  const std::vector<std::string> names = NamesIn(dir);
+  if (names.empty() || (mkdir(keep.c_str(), 0700) != 0 && errno != EEXIST)) return 0;
+  int linked = 0;
+  for (const auto& name : names) {
+    if (link((dir + "/" + name).c_str(), (keep + "/" + name).c_str()) == 0) ++linked;
+  }
+  return linked;
+}
+
+int RestoreJackMetadata(const std::string& dir, const std::string& keep) {
+  const std::vector<std::string> names = NamesIn(keep);
+  int linked = 0;
+  if (!names.empty() && AnyProcessMapsFilesIn(dir)) {
+    mkdir(dir.c_str(), 0750);
+    for (const auto& name : names) {
+      if (link((keep + "/" + name).c_str(), (dir + "/" + name).c_str()) == 0) ++linked;
+    }
+  }
+  for (const auto& name : names) unlink((keep + "/" + name).c_str());
+  rmdir(keep.c_str());
+  return linked;
 }
 
 }  // namespace kv5::test

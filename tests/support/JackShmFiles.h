@@ -42,5 +42,15 @@ std::string JackMetadataDir();
 // Removes the environment in dir when no process maps a file of it (nothing can be using it);
 // returns how many files were removed.
 int RemoveStaleJackMetadata(const std::string& dir);
+// Some process maps a file of the environment in dir (a removed file it still maps included).
+bool JackMetadataInUse(const std::string& dir);
+
+// jackd removes the environment when it ends cleanly, even while a server it did not start (the
+// user's own) still uses it. KeepJackMetadata hard-links its files into keep before a server of
+// ours stops; RestoreJackMetadata then links back those that went while another process still
+// maps them, so that server keeps the very files it uses, and removes keep. Both return how many
+// files they linked.
+int KeepJackMetadata(const std::string& dir, const std::string& keep);
+int RestoreJackMetadata(const std::string& dir, const std::string& keep);
 
 }  // namespace kv5::test

@@ -124,8 +124,12 @@ int main(int argc, char** argv) {
   }
 
   bool killed = false;
+  // jackd's clean end removes the metadata environment, which a server we did not start may use.
+  const std::string metadata = kv5::test::JackMetadataDir();
+  const std::string kept = "/dev/shm/kv5-kept-metadata-" + name;
   if (!ended) {
     kv5::test::AddMappedJackSegments(jackd, &segments);
+    kv5::test::KeepJackMetadata(metadata, kept);
     kill(jackd, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + stopLimit;
     while (!(ended = Reaped(jackd)) && std::chrono::steady_clock::now() < deadline) {
@@ -137,6 +141,7 @@ int main(int argc, char** argv) {
       waitpid(jackd, nullptr, 0);
     }
   }
+  kv5::test::RestoreJackMetadata(metadata, kept);
   int removed = kv5::test::RemoveJackServerFiles(segments, name);
   if (killed) removed += kv5::test::RemoveStaleJackMetadata(kv5::test::JackMetadataDir());
   kv5::test::ForgetDeadJackServer(name);  // a killed server still holds its registry slot

@@ -99,6 +99,21 @@ TEST(CommandLine, SubcommandsDevicesAndBackends) {
   EXPECT_EQ(parsed.options.command, Command::Update);
   EXPECT_EQ(parsed.options.backend, kOtherNativeChoice);
   EXPECT_TRUE(parsed.options.writeTestPackage);
+
+  // A command's options may stand before its word, beside the program's own, in any order.
+  parsed = Parse({"--in", "0", "--backend", kNative, "--out=TELVOR Q9", "check"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_EQ(parsed.options.command, Command::Check);
+  EXPECT_EQ(parsed.options.backend, kNativeChoice);
+  EXPECT_EQ(parsed.options.inDevice, "0");
+  EXPECT_EQ(parsed.options.outDevice, "TELVOR Q9");
+  // A device named like a command is still the option's value.
+  parsed = Parse({"--yes-write-test-package", "--in", "list", "update", "--out", "1"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_EQ(parsed.options.command, Command::Update);
+  EXPECT_EQ(parsed.options.inDevice, "list");
+  EXPECT_EQ(parsed.options.outDevice, "1");
+  EXPECT_TRUE(parsed.options.writeTestPackage);
 }
 
 TEST(CommandLine, VirtualUnitOptions) {
@@ -133,6 +148,8 @@ TEST(CommandLine, UsageErrorsExitTwo) {
       {"check", "--backend", kForeign},       // a backend this system has not
       {"check", "--in"},                      // option without its value
       {"list", "--in", "0"},                  // list takes no device
+      {"--in", "0", "list"},                  // nor before its word
+      {"--yes-write-test-package", "check"},  // only update writes
       {"check", "--yes-write-test-package"},  // only update writes
       {"update", "--unit-normal-mode"},       // unit options need the virtual backend
       {"update", "--backend", kNative, "--unit-firmware", "factory"},

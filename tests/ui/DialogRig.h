@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FastTiming.h"
 #include "RecordingView.h"
 #include "platform/midi/fake/RecordingMidi.h"
 #include "platform/timer/RecordingTimerServices.h"
@@ -13,20 +14,6 @@
 #include "ui/CKv5UpdatorDlg.h"
 
 namespace kv5 {
-
-// Short waits for sessions against the virtual unit; a test never sits out a production timeout.
-inline SessionTiming FastTiming() {
-  SessionTiming timing;
-  timing.IdentifyWaitMs = 3000;
-  timing.EnterUpdateModeWaitMs = 3000;
-  timing.EnterUpdatePauseMs = 5;
-  timing.MemoryReadWaitMs = 3000;
-  timing.EraseWaitMs = 3000;
-  timing.WriteWaitMs = 1000;
-  timing.ResendPauseMs = 5;
-  timing.FinishWaitMs = 3000;
-  return timing;
-}
 
 // A timing under which an unanswered identification keeps a session busy for the whole test.
 inline SessionTiming PatientTiming() {

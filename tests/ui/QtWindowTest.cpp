@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,94 +12,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
 #include "ModalWatcher.h"
+#include "QtWindowRig.h"
 #include "firmware/FirmwarePackage.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/midi/loopback/LoopbackMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
-#include "platform/timer/TimerServices.h"
 #include "session/StringTable.h"
-#include "ui/qt/QtUpdaterDialog.h"
-#include "unit/VirtualUnit.h"
 
 namespace kv5 {
-namespace {
 
-SessionTiming FastTiming() {
-  SessionTiming timing;
-  timing.IdentifyWaitMs = 3000;
-  timing.EnterUpdateModeWaitMs = 3000;
-  timing.EnterUpdatePauseMs = 5;
-  timing.MemoryReadWaitMs = 3000;
-  timing.EraseWaitMs = 3000;
-  timing.WriteWaitMs = 1000;
-  timing.ResendPauseMs = 5;
-  timing.FinishWaitMs = 3000;
-  return timing;
-}
-
-// The window over the recording fake: device lists, port failures, nothing answers.
-struct FakeRig {
-  explicit FakeRig(int instance = 1, std::vector<std::string> devices = {"TELVOR Q9"}) {
-    midi.SetInputDevices(devices);
-    midi.SetOutputDevices(devices);
-    dialog = std::make_unique<QtUpdaterDialog>(midi, timer, instance, FastTiming(), 2000);
-    dialog->Show();
-  }
-  QtUpdaterWindow& Window() { return dialog->Window(); }
-  RecordingMidi midi;
-  RecordingTimerServices timer;
-  std::unique_ptr<QtUpdaterDialog> dialog;
-};
-
-// The window over the loopback with a virtual unit and the system timer.
-struct UnitRig {
-  explicit UnitRig(UnitConfig config = {})
-      : timer(MakeSystemTimerServices()), unit(midi.AddDevice("TELVOR Q9"), std::move(config)) {
-    unit.Start();
-    dialog = std::make_unique<QtUpdaterDialog>(midi, *timer, 1, FastTiming());
-    dialog->Show();
-  }
-  QtUpdaterWindow& Window() { return dialog->Window(); }
-  bool Settled() { return !dialog->Logic().Busy() && !dialog->Logic().WorkerRunning(); }
-  LoopbackMidi midi;
-  std::unique_ptr<TimerServices> timer;
-  VirtualUnit unit;
-  std::unique_ptr<QtUpdaterDialog> dialog;
-};
-
-template <typename T>
-T* Get(QtUpdaterWindow& window, int id) {
-  return dynamic_cast<T*>(window.Control(id));
-}
-
-QString States(QtUpdaterWindow& window) {
-  auto on = [&](int id) { return window.Control(id)->isEnabled() ? QChar('1') : QChar('0'); };
-  return QString() + on(IDC_IN_DEVICE_LIST) + on(IDC_OUT_DEVICE_LIST) + ' ' + on(IDC_EXECUTE) +
-         on(IDC_VERSION_CHECK) + ' ' + on(IDC_RESCAN) + ' ' + on(IDC_EXIT);
-}
-const QString kReady = QStringLiteral("11 11 1 1");
-const QString kBusy = QStringLiteral("00 00 0 1");
-const QString kUpdated = QStringLiteral("11 00 1 1");
-
-struct Units {
-  int x;
-  int y;
-};
-// Base units measured here from the window's font, the way the dialog manager measures them.
-Units MeasuredUnits(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  return {(letters / 26 + 1) / 2, metrics.height()};
-}
-int Px(int du, int base, int divisor) {
-  return (du * base + divisor / 2) / divisor;
-}
-
-}  // namespace
+using namespace kv5::qttest;
 
 class QtWindowTest : public QObject {
   Q_OBJECT
@@ -115,8 +35,15 @@ class QtWindowTest : public QObject {
     QCOMPARE(Get<QPushButton>(window, IDC_EXIT)->text(), QStringLiteral("Exit"));
     QCOMPARE(Get<QPushButton>(window, IDC_RESCAN)->text(), QStringLiteral("Rescan Device"));
     QCOMPARE(Get<QPushButton>(window, IDC_VERSION_CHECK)->text(), QStringLiteral("Version Check"));
-    QCOMPARE(window.InLabel().text(), QStringLiteral("MIDI IN"));
-    QCOMPARE(window.OutLabel().text(), QStringLiteral("MIDI OUT"));
+    // The labels are their lists' buddies: Alt+I and Alt+O move the focus to them.
+    QCOMPARE(window.InLabel().text(), QStringLiteral("MIDI &IN"));
+    QCOMPARE(window.OutLabel().text(), QStringLiteral("MIDI &OUT"));
+    QCOMPARE(window.InLabel().buddy(), window.Control(IDC_IN_DEVICE_LIST));
+    QCOMPARE(window.OutLabel().buddy(), window.Control(IDC_OUT_DEVICE_LIST));
+    QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+    QCOMPARE(window.focusWidget(), window.Control(IDC_OUT_DEVICE_LIST));
+    QTest::keyClick(&window, Qt::Key_I, Qt::AltModifier);
+    QCOMPARE(window.focusWidget(), window.Control(IDC_IN_DEVICE_LIST));
     for (int id : {IDC_IN_DEVICE_LIST, IDC_OUT_DEVICE_LIST}) {
       QComboBox* list = Get<QComboBox>(window, id);
       QVERIFY(!list->isEditable());
@@ -314,68 +241,6 @@ class QtWindowTest : public QObject {
     }
     const Units u = MeasuredUnits(window.font());
     QCOMPARE(about.aboutGeometry.size(), QSize(Px(235, u.x, 4), Px(60, u.y, 8)));
-  }
-
-  void enterExecutesAndNeverCloses() {
-    FakeRig rig;
-    QtUpdaterWindow& window = rig.Window();
-    ModalWatcher watcher(&window);
-    rig.midi.SetResult("midiOutOpen", MMSYSERR_ALLOCATED);
-    QTest::keyClick(&window, Qt::Key_Return);
-    Get<QComboBox>(window, IDC_IN_DEVICE_LIST)->setFocus();
-    QTest::keyClick(Get<QComboBox>(window, IDC_IN_DEVICE_LIST), Qt::Key_Enter);
-    window.accept();  // the OK command itself
-    // Enter on a focused button other than Execute is still the OK command.
-    for (int id : {IDC_EXIT, IDC_RESCAN, IDC_VERSION_CHECK}) {
-      window.Control(id)->setFocus();
-      QTest::keyClick(window.Control(id), Qt::Key_Return);
-    }
-    QCOMPARE(watcher.Boxes().size(), size_t(6));
-    for (const SeenBox& box : watcher.Boxes()) {
-      QCOMPARE(box.text, QStringLiteral("Can't open MIDI Out device."));
-      QCOMPARE(box.caption, QStringLiteral("Error"));
-      QCOMPARE(box.icon, QMessageBox::Critical);
-      QCOMPARE(box.buttons, 1);
-      QVERIFY(box.ownedByWindow);
-      QVERIFY(box.modal);
-    }
-    QVERIFY(window.isVisible());
-    QVERIFY(!window.Ended());
-    QCOMPARE(States(window), kReady);
-
-    // While Execute is disabled, Enter does nothing at all.
-    rig.dialog->Logic().EnableActions(false);
-    QTest::keyClick(&window, Qt::Key_Return);
-    QCOMPARE(watcher.Boxes().size(), size_t(6));
-    QVERIFY(!window.Ended());
-    // The space bar presses the focused button.
-    window.Control(IDC_EXIT)->setFocus();
-    QTest::keyClick(window.Control(IDC_EXIT), Qt::Key_Space);
-    QVERIFY(window.Ended());
-  }
-
-  void exitEscapeAndCloseBoxEndTheDialog() {
-    {
-      FakeRig rig;
-      QVERIFY(rig.dialog->Logic().OpenSelectedPorts() == 0);
-      QTest::keyClick(&rig.Window(), Qt::Key_Escape);
-      QVERIFY(rig.Window().Ended());
-      QVERIFY(!rig.Window().isVisible());
-      QCOMPARE(rig.midi.Count("midiOutClose"), size_t(1));
-      QVERIFY(!rig.midi.InputOpen());
-      QCOMPARE(rig.dialog->Logic().Exchange().Status(), 255);
-    }
-    {
-      FakeRig rig;
-      QTest::mouseClick(Get<QPushButton>(rig.Window(), IDC_EXIT), Qt::LeftButton);
-      QVERIFY(rig.Window().Ended());
-      QVERIFY(!rig.Window().isVisible());
-    }
-    {
-      FakeRig rig;
-      QVERIFY(rig.Window().close());
-      QVERIFY(rig.Window().Ended());
-    }
   }
 
   void fullUpdateThroughTheWindow() {

@@ -1,7 +1,11 @@
 #include "tools/kv5update/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "firmware/FirmwarePackage.h"
 #include "tools/kv5update/ExitCodes.h"
@@ -36,6 +40,66 @@ std::string PackageText() {
   return "\nThis build carries the synthetic test package, not firmware for a real unit. 'update'\n"
          "writes it to the virtual unit freely, to any other device only with\n"
          "--yes-write-test-package.\n";
+}
+
+// The option a token names, in app or (when inCommands) in one of its commands; null if none.
+const CLI::Option* FindOption(const CLI::App& app, const std::string& token, bool inCommands) {
+  if (token.size() < 2 || token[0] != '-') return nullptr;
+  const std::string name = token.substr(0, token.find('='));
+  if (const CLI::Option* option = app.get_option_no_throw(name)) return option;
+  if (!inCommands) return nullptr;
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+    if (const CLI::Option* option = command->get_option_no_throw(name)) return option;
+  }
+  return nullptr;
+}
+
+bool IsCommandWord(const CLI::App& app, const std::string& token) {
+  return !app.get_subcommands([&](const CLI::App* command) { return command->check_name(token); })
+              .empty();
+}
+
+// How many of the tokens from `at` on are the values of the option token args[at - 1].
+size_t ValueCount(const CLI::App& app, const std::vector<std::string>& args, size_t at,
+                  const CLI::Option& option, const std::string& token) {
+  if (token.find('=') != std::string::npos) return 0;
+  const size_t wanted = static_cast<size_t>(std::max(0, option.get_items_expected_max()));
+  size_t count = 0;
+  while (count < wanted && at + count < args.size() &&
+         FindOption(app, args[at + count], true) == nullptr &&
+         !IsCommandWord(app, args[at + count])) {
+    ++count;
+  }
+  return std::max(count, std::min<size_t>(wanted, 1));
+}
+
+// CLI11 takes a command's options only after the command word; a user may also give them before
+// it ("kv5update --in 0 --out 0 check"). Those are moved behind the command word; the program's
+// own options stay where they are, and a token no command knows is left for CLI11 to refuse.
+std::vector<std::string> CommandOptionsAfterCommandWord(const CLI::App& app,
+                                                        std::vector<std::string> args) {
+  std::vector<std::string> moved;
+  size_t i = 0;
+  while (i < args.size() && args[i] != "--" && !IsCommandWord(app, args[i])) {
+    const std::string token = args[i];
+    const CLI::Option* own = FindOption(app, token, false);
+    const CLI::Option* option = own != nullptr ? own : FindOption(app, token, true);
+    const size_t span = option != nullptr ? 1 + ValueCount(app, args, i + 1, *option, token) : 1;
+    if (own != nullptr || option == nullptr) {
+      i += span;
+      continue;
+    }
+    const auto first = args.begin() + static_cast<std::ptrdiff_t>(i);
+    const auto last = first + static_cast<std::ptrdiff_t>(std::min(span, args.size() - i));
+    moved.insert(moved.end(), first, last);
+    args.erase(first, last);
+  }
+  if (i < args.size() && args[i] != "--") {
+    args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, moved.begin(), moved.end());
+  } else {
+    args.insert(args.begin() + static_cast<std::ptrdiff_t>(i), moved.begin(), moved.end());
+  }
+  return args;
 }
 
 template <typename T>
@@ -155,7 +219,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
                                "Allow writing the synthetic test package to a MIDI device");
 
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    args = CommandOptionsAfterCommandWord(app, std::move(args));
+    std::reverse(args.begin(), args.end());  // CLI11 takes the tokens last first
+    app.parse(args);
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error, out, err);
     return {false, code == 0 ? kExitOk : kExitUsage};

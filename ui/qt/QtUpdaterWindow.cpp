@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPalette>
+#include <QShortcut>
 #include <QThread>
 #include <algorithm>
 
@@ -19,13 +20,19 @@ constexpr Qt::WindowFlags kDialogFrame = Qt::Dialog | Qt::CustomizeWindowHint |
                                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                          Qt::WindowCloseButtonHint;
 
-// Read-only, borderless edits show the dialog's face, as read-only edits of a dialog do.
-void MakeDisplayEdit(QLineEdit& edit) {
+// Read-only, borderless edits show the dialog's face, as read-only edits of a dialog do; a screen
+// reader reads them as read-only text.
+void MakeDisplayEdit(QLineEdit& edit, const QString& name) {
   edit.setReadOnly(true);
   edit.setFrame(false);
   edit.setTextMargins(0, 0, 0, 0);
+  edit.setAccessibleName(name);
+}
+
+// The field's face is the window's face of the moment: called again whenever the palette changes.
+void PaintLikeTheWindow(QLineEdit& edit, const QWidget& window) {
   QPalette palette = edit.palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+  palette.setColor(QPalette::Base, window.palette().color(QPalette::Window));
   edit.setPalette(palette);
 }
 
@@ -80,8 +87,8 @@ QtUpdaterWindow::QtUpdaterWindow()
     : QDialog(nullptr, kDialogFrame),
       execute_(QStringLiteral("Execute"), this),
       exit_(QStringLiteral("Exit"), this),
-      inLabel_(QStringLiteral("MIDI IN"), this),
-      outLabel_(QStringLiteral("MIDI OUT"), this),
+      inLabel_(QStringLiteral("MIDI &IN"), this),
+      outLabel_(QStringLiteral("MIDI &OUT"), this),
       inList_(this),
       outList_(this),
       progress_(this),
@@ -98,10 +105,9 @@ QtUpdaterWindow::QtUpdaterWindow()
   setSizeGripEnabled(false);
 
   execute_.setGeometry(MapDialogRect(units_, 119, 138, 50, 16));
-  // Enter is the OK command, which is Execute's: it goes to Execute wherever the focus is, and
-  // a focused button is pressed with the space bar.
+  // Execute is the default button: Enter presses it unless the focus is on another button, which
+  // Enter (or the space bar) then presses, as a dialog's buttons do.
   execute_.setDefault(true);
-  for (QPushButton* other : {&exit_, &rescan_, &versionCheck_}) other->setAutoDefault(false);
   exit_.setGeometry(MapDialogRect(units_, 182, 138, 50, 16));
   inLabel_.setGeometry(MapDialogRect(units_, 7, 7, 225, 8));
   outLabel_.setGeometry(MapDialogRect(units_, 7, 37, 225, 8));
@@ -109,23 +115,42 @@ QtUpdaterWindow::QtUpdaterWindow()
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFocusPolicy(Qt::NoFocus);
   }
+  // Each label names its list and, with its mnemonic (Alt+I, Alt+O), moves the focus to it.
+  inLabel_.setBuddy(&inList_);
+  outLabel_.setBuddy(&outList_);
   MakeDeviceList(inList_, MapDialogRect(units_, 7, 15, 225, 115), listStyle_);
   MakeDeviceList(outList_, MapDialogRect(units_, 7, 45, 225, 115), listStyle_);
+  inList_.setAccessibleName(QStringLiteral("MIDI IN"));
+  outList_.setAccessibleName(QStringLiteral("MIDI OUT"));
   progress_.setGeometry(MapDialogRect(units_, 7, 107, 225, 14));
   progress_.setTextVisible(false);
   progress_.setFocusPolicy(Qt::NoFocus);
   progress_.setStyleSheet(SegmentedStyle(progress_.height()));
   progress_.setRange(0, 100);
   progress_.setValue(0);
+  progress_.setAccessibleName(QStringLiteral("Progress"));
   statusLine_.setGeometry(MapDialogRect(units_, 12, 91, 220, 12));
-  MakeDisplayEdit(statusLine_);
+  MakeDisplayEdit(statusLine_, QStringLiteral("Status"));
   rescan_.setGeometry(MapDialogRect(units_, 145, 65, 87, 16));
   // The picture static has no image: it takes room and shows nothing.
   picture_.setGeometry(MapDialogRect(units_, 7, 134, 20, 20));
   picture_.setFocusPolicy(Qt::NoFocus);
   stepCounter_.setGeometry(MapDialogRect(units_, 12, 78, 29, 12));
-  MakeDisplayEdit(stepCounter_);
+  MakeDisplayEdit(stepCounter_, QStringLiteral("Step"));
   versionCheck_.setGeometry(MapDialogRect(units_, 26, 140, 62, 14));
+  for (QLineEdit* edit : {&statusLine_, &stepCounter_}) PaintLikeTheWindow(*edit, *this);
+  for (QPushButton* button : {&execute_, &exit_, &rescan_, &versionCheck_})
+    button->setAccessibleName(button->text());
+
+  // The window's menu from the keyboard: the context-menu key and Shift+F10, wherever the focus.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+    auto* shortcut = new QShortcut(keys, this);  // owned by the window
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      const QWidget* anchor = focusWidget() != nullptr ? focusWidget() : this;
+      OpenSystemMenu(anchor->mapToGlobal(QPoint(0, anchor->height())));
+    });
+  }
 
   QWidget* tabOrder[] = {&execute_,    &exit_,   &inList_,      &outList_,
                          &statusLine_, &rescan_, &stepCounter_, &versionCheck_};
@@ -157,8 +182,20 @@ void QtUpdaterWindow::done(int result) {
 }
 
 void QtUpdaterWindow::contextMenuEvent(QContextMenuEvent* event) {
+  OpenSystemMenu(event->globalPos());
+}
+
+void QtUpdaterWindow::OpenSystemMenu(const QPoint& at) {
   if (systemMenu_.actions().isEmpty()) return;
-  systemMenu_.exec(event->globalPos());
+  systemMenu_.exec(at);
+}
+
+void QtUpdaterWindow::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  // A theme switched at run time: the display fields take the new face too.
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+    for (QLineEdit* edit : {&statusLine_, &stepCounter_}) PaintLikeTheWindow(*edit, *this);
+  }
 }
 
 void QtUpdaterWindow::showEvent(QShowEvent* event) {

@@ -62,7 +62,8 @@ class QtUpdaterWindow : public QDialog, public DialogView {
   const QWidget* Control(int id) const;
   QLabel& InLabel() { return inLabel_; }
   QLabel& OutLabel() { return outLabel_; }
-  // The window's menu: the system menu's entries, opened with a right click.
+  // The window's menu: the system menu's entries, opened with a right click, the context-menu
+  // key or Shift+F10.
   QMenu& SystemMenu() { return systemMenu_; }
   const DialogBaseUnits& BaseUnits() const { return units_; }
   // True once the dialog has ended (Exit, Escape or the close box) and the logic was torn down.
@@ -76,8 +77,10 @@ class QtUpdaterWindow : public QDialog, public DialogView {
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  void OpenSystemMenu(const QPoint& at);
   // Runs the calls other threads posted, in order.
   void RunPosted();
   QComboBox* List(int listId);
