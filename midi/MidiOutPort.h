@@ -39,7 +39,7 @@ class MidiOutPort {
 
  private:
   int CloseLocked();
-  // Polls the done bit every millisecond, up to the completion limit.
+  // Sleeps until the backend marks the header done, up to the completion limit.
   bool WaitUntilDone(const MidiHeader& header) const;
   void SetHandle(MidiOutHandle handle);
   void SetDeviceIndex(int index);
