@@ -35,6 +35,11 @@ class MidiInPort {
   int PopSysex() { return queue_.PopSysex(); }
   ReceivedSysexQueue& Queue() { return queue_; }
 
+  // Called on the input thread each time a message has been queued, so that its consumer can run
+  // at once instead of at its next poll. Set before the first Open; none by default.
+  using QueuedNotice = void (*)(uintptr_t user);
+  void SetQueuedNotice(QueuedNotice notice, uintptr_t user);
+
   // The device's input events; runs on the backend's input thread.
   void OnMidiInput(uint32_t message, uintptr_t param1);
 
@@ -62,6 +67,8 @@ class MidiInPort {
   std::unique_ptr<uint8_t[]> CaptureBuffer;
   int isOpen_ = 0;
   std::vector<RetiredCapture> retired_;
+  QueuedNotice queuedNotice_ = nullptr;
+  uintptr_t queuedNoticeUser_ = 0;
   ReceivedSysexQueue queue_;
 };
 

@@ -19,7 +19,9 @@ CKv5UpdatorDlg::CKv5UpdatorDlg(DialogView& view, MidiBackend& midi, TimerService
       inPort_(midi.In()),
       outPort_(midi.Out(), completionLimitMs),
       uiGate_(std::make_shared<UiCallGate>()),
-      timer_(timer) {}
+      timer_(timer) {
+  inPort_.SetQueuedNotice(&CKv5UpdatorDlg::WakePoller, reinterpret_cast<uintptr_t>(this));
+}
 
 CKv5UpdatorDlg::~CKv5UpdatorDlg() {
   // Normally OnDestroy has run; a dialog torn down without it still ends its session first. The
@@ -41,6 +43,12 @@ bool CKv5UpdatorDlg::OnInitDialog() {
 void CKv5UpdatorDlg::PollerTimerProc(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
   auto* dialog = reinterpret_cast<CKv5UpdatorDlg*>(user);
   ReplyPoller(dialog->inPort_.Queue(), dialog->exchange_, *dialog);
+  // A message queued after this check wakes the timer again, so resting loses none.
+  if (dialog->inPort_.Queue().Empty()) dialog->timer_.Rest(kPollerRestLimitMs);
+}
+
+void CKv5UpdatorDlg::WakePoller(uintptr_t user) {
+  reinterpret_cast<CKv5UpdatorDlg*>(user)->timer_.Wake();
 }
 
 void CKv5UpdatorDlg::FillDeviceLists() {
