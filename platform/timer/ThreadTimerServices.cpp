@@ -128,14 +128,17 @@ uint32_t ThreadTimerServices::KillEvent(uint32_t id) {
 }
 
 uint32_t ThreadTimerServices::WakeEvent(uint32_t id) {
-  std::lock_guard<std::mutex> hold(lock_);
-  auto found = events_.find(id);
-  if (found == events_.end()) return TIMERR_NOCANDO;
-  Event& event = *found->second;
-  if (!event.woken) {
-    event.woken = true;
-    event.wake.notify_all();
+  std::shared_ptr<Event> event;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = events_.find(id);
+    if (found == events_.end()) return TIMERR_NOCANDO;
+    if (found->second->woken) return TIMERR_NOERROR;
+    found->second->woken = true;
+    event = found->second;
   }
+  // Notified with the lock released, so the timer thread does not wake only to wait for it.
+  event->wake.notify_all();
   return TIMERR_NOERROR;
 }
 
