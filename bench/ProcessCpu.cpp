@@ -8,11 +8,38 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 extern char** environ;
 
 namespace kv5::bench {
+namespace {
+
+// The sum of voluntary_ctxt_switches over the tasks of a /proc process folder; -1 when the
+// folder cannot be read.
+long long VoluntarySwitches(const std::filesystem::path& process) {
+  std::error_code error;
+  long long total = 0;
+  for (const auto& task : std::filesystem::directory_iterator(process / "task", error)) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      static const std::string kField = "voluntary_ctxt_switches:";
+      if (line.compare(0, kField.size(), kField) == 0) {
+        total += std::stoll(line.substr(kField.size()));
+        break;
+      }
+    }
+  }
+  return error ? -1 : total;
+}
+
+}  // namespace
+
+long long ProcessWakeups() {
+  return VoluntarySwitches("/proc/self");
+}
 
 double ProcessCpuSeconds() {
   return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
@@ -53,6 +80,10 @@ double RunningProgram::CpuSeconds() const {
     if (stat >> nanoseconds) seconds += static_cast<double>(nanoseconds) / 1e9;
   }
   return error ? -1 : seconds;
+}
+
+long long RunningProgram::Wakeups() const {
+  return VoluntarySwitches("/proc/" + std::to_string(pid_));
 }
 
 }  // namespace kv5::bench

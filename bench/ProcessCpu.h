@@ -10,6 +10,9 @@ namespace kv5::bench {
 
 // CPU seconds all threads of this process have used so far.
 double ProcessCpuSeconds();
+// Times the threads of this process have gone to sleep so far (the sum of their voluntary
+// context switches): each is a wake-up to come. Threads that ended are not counted.
+long long ProcessWakeups();
 
 class RunningProgram {
  public:
@@ -23,6 +26,8 @@ class RunningProgram {
   bool Running() const;
   // CPU seconds all its threads have used so far (from /proc), or -1 when it is gone.
   double CpuSeconds() const;
+  // As ProcessWakeups, for the program; -1 when it is gone.
+  long long Wakeups() const;
 
  private:
   pid_t pid_ = -1;

@@ -2,6 +2,7 @@
 // thread, one tick at a time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/timer/TimerServices.h"
@@ -24,14 +25,22 @@ class CDxMTimer {
   int Stop();
   virtual void OnTick() {}
 
-  uint32_t TimerId() const { return timerId_; }
+  // An early tick, from any thread (the input side, when it has queued a message): the next tick
+  // starts now, or as soon as the one under way has ended. Nothing while the timer is idle.
+  void Wake();
+  // From inside a tick that found nothing to do: the next tick comes with a wake, or restLimitMs
+  // after this one at the latest, instead of after the period.
+  void Rest(uint32_t restLimitMs);
+
+  uint32_t TimerId() const { return timerId_.load(); }
 
  private:
   static void DefaultTimerProc(uint32_t id, uint32_t message, uintptr_t user, uintptr_t r1,
                                uintptr_t r2);
 
   TimerServices& services_;
-  uint32_t timerId_ = 0;
+  // Written by the owner's thread, read by wakes from others.
+  std::atomic<uint32_t> timerId_{0};
   TimeCaps Caps;
 };
 

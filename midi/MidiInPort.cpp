@@ -94,6 +94,11 @@ void MidiInPort::RetireCapture() {
   retired_.push_back(RetiredCapture{std::move(CaptureHeader), std::move(CaptureBuffer)});
 }
 
+void MidiInPort::SetQueuedNotice(QueuedNotice notice, uintptr_t user) {
+  queuedNotice_ = notice;
+  queuedNoticeUser_ = user;
+}
+
 void MidiInPort::InputProc(MidiInHandle /*device*/, uint32_t message, uintptr_t instance,
                            uintptr_t param1, uintptr_t /*param2*/) {
   reinterpret_cast<MidiInPort*>(instance)->OnMidiInput(message, param1);
@@ -119,6 +124,8 @@ void MidiInPort::OnMidiInput(uint32_t message, uintptr_t param1) {
   // A broken message makes no entry, but its buffer goes back so that capture goes on.
   services_.PrepareHeader(Handle, header);
   services_.AddBuffer(Handle, header);
+  // The consumer hears of the entry once the buffer is back, ready for the reply to its answer.
+  if (message == MIM_LONGDATA && queuedNotice_ != nullptr) queuedNotice_(queuedNoticeUser_);
 }
 
 }  // namespace kv5

@@ -36,6 +36,11 @@ class MidiInPort {
   int PopSysex() { return queue_.PopSysex(); }
   ReceivedSysexQueue& Queue() { return queue_; }
 
+  // Called on the input thread each time a message has been queued, so that its consumer can run
+  // at once instead of at its next poll. Set before the first Open; none by default.
+  using QueuedNotice = void (*)(uintptr_t user);
+  void SetQueuedNotice(QueuedNotice notice, uintptr_t user);
+
   // The device's input events; runs on the backend's input thread.
   void OnMidiInput(uint32_t message, uintptr_t param1);
 
@@ -67,6 +72,8 @@ class MidiInPort {
   int isOpen_ = 0;
   std::vector<RetiredCapture> retired_;
   std::function<void()> vanished_;
+  QueuedNotice queuedNotice_ = nullptr;
+  uintptr_t queuedNoticeUser_ = 0;
   ReceivedSysexQueue queue_;
 };
 

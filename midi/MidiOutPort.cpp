@@ -1,7 +1,6 @@
 #include "midi/MidiOutPort.h"
 
 #include <chrono>
-#include <thread>
 
 #include "midi/DeviceName.h"
 
@@ -83,13 +82,7 @@ int MidiOutPort::SendLong(MidiHeader* header) {
 }
 
 bool MidiOutPort::WaitUntilDone(const MidiHeader& header) const {
-  const auto limit = std::chrono::milliseconds(completionLimitMs_);
-  const auto start = std::chrono::steady_clock::now();
-  while (!(header.dwFlags & MHDR_DONE)) {
-    if (std::chrono::steady_clock::now() - start >= limit) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return WaitHeaderDone(header.dwFlags, std::chrono::milliseconds(completionLimitMs_));
 }
 
 int MidiOutPort::DeviceIndex() const {

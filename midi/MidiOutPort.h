@@ -46,7 +46,7 @@ class MidiOutPort {
   int CloseLocked();
   // False, after the notice, when result says the device has gone.
   bool StillThere(MidiResult result) const;
-  // Polls the done bit every millisecond, up to the completion limit.
+  // Sleeps until the backend marks the header done, up to the completion limit.
   bool WaitUntilDone(const MidiHeader& header) const;
   void SetHandle(MidiOutHandle handle);
   void SetDeviceIndex(int index);

@@ -23,6 +23,7 @@ CKv5UpdatorDlg::CKv5UpdatorDlg(DialogView& view, MidiBackend& midi, TimerService
   // A device that goes away ends the running session at its next wake, within moments.
   inPort_.SetVanishedNotice([this] { exchange_.DeviceLost(); });
   outPort_.SetVanishedNotice([this] { exchange_.DeviceLost(); });
+  inPort_.SetQueuedNotice(&CKv5UpdatorDlg::WakePoller, reinterpret_cast<uintptr_t>(this));
 }
 
 CKv5UpdatorDlg::~CKv5UpdatorDlg() {
@@ -45,6 +46,12 @@ bool CKv5UpdatorDlg::OnInitDialog() {
 void CKv5UpdatorDlg::PollerTimerProc(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
   auto* dialog = reinterpret_cast<CKv5UpdatorDlg*>(user);
   ReplyPoller(dialog->inPort_.Queue(), dialog->exchange_, *dialog);
+  // A message queued after this check wakes the timer again, so resting loses none.
+  if (dialog->inPort_.Queue().Empty()) dialog->timer_.Rest(kPollerRestLimitMs);
+}
+
+void CKv5UpdatorDlg::WakePoller(uintptr_t user) {
+  reinterpret_cast<CKv5UpdatorDlg*>(user)->timer_.Wake();
 }
 
 void CKv5UpdatorDlg::FillDeviceLists() {

@@ -75,8 +75,14 @@ class CKv5UpdatorDlg : public SessionHost {
   int InstanceIndex() const { return instanceIndex_; }
 
  private:
+  // The poller's period is 1 ms while messages come in; a tick that leaves the queue empty lets
+  // the timer sleep until the input side queues the next one, or this long at most.
+  static constexpr uint32_t kPollerRestLimitMs = 100;
+
   static void PollerTimerProc(uint32_t id, uint32_t message, uintptr_t user, uintptr_t r1,
                               uintptr_t r2);
+  // The input port has queued a message: the poller runs now rather than at its next tick.
+  static void WakePoller(uintptr_t user);
   void StartWorker(int (*worker)(SessionHost&));
   void JoinWorker();
   // Runs call on the user-interface thread and waits for it; once the window is closing it

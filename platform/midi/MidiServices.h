@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace kv5 {
@@ -49,6 +50,18 @@ struct MidiHeader {
   // Private to the backend that prepared the header (winmm keeps its own MIDIHDR here).
   void* backendData = nullptr;
 };
+
+// The one way a backend marks an output header done (in common/HeaderDone.cpp): clears
+// MHDR_INQUEUE and sets MHDR_DONE in one step, so an owner that sees the bit may unprepare the
+// header at once, and wakes whoever waits for it. The backend must not touch the header
+// afterwards. Fit for a real-time thread: it takes a lock only while a thread is waiting.
+void MarkHeaderDone(std::atomic<uint32_t>& flags);
+inline void MarkHeaderDone(MidiHeader* header) {
+  MarkHeaderDone(header->dwFlags);
+}
+// The owner's side: true once MHDR_DONE is set in flags, false when limit passed first. Sleeps
+// until a backend marks a header done; no polling.
+bool WaitHeaderDone(const std::atomic<uint32_t>& flags, std::chrono::milliseconds limit);
 
 // Device name as the capability record holds it: at most 31 characters and a terminating zero.
 struct MidiDeviceCaps {

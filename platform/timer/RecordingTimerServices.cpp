@@ -67,6 +67,32 @@ uint32_t RecordingTimerServices::KillEvent(uint32_t id) {
   return TIMERR_NOERROR;
 }
 
+uint32_t RecordingTimerServices::WakeEvent(uint32_t id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = events_.find(id);
+  if (found == events_.end() || found->second.killed) return TIMERR_NOCANDO;
+  ++wakes_;
+  return TIMERR_NOERROR;
+}
+
+uint32_t RecordingTimerServices::RestEvent(uint32_t id, uint32_t restLimit) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = events_.find(id);
+  if (found == events_.end() || found->second.killed) return TIMERR_NOCANDO;
+  lastRestLimit_ = restLimit;
+  return TIMERR_NOERROR;
+}
+
+size_t RecordingTimerServices::Wakes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return wakes_;
+}
+
+uint32_t RecordingTimerServices::LastRestLimit() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return lastRestLimit_;
+}
+
 void RecordingTimerServices::SetFailSetEvent(bool fail) {
   std::lock_guard<std::mutex> hold(lock_);
   failSetEvent_ = fail;

@@ -1,6 +1,7 @@
 // A scripted timer for unit tests: every call is logged, SetEvent can be made to fail, and ticks
 // are fired by hand on the test's thread. KillEvent keeps the real services' promise: it returns
-// only when the event's procedure is not running (unless called from inside it).
+// only when the event's procedure is not running (unless called from inside it). Wakes and rests
+// are counted, not logged, and fire nothing: the test decides when a tick runs.
 #pragma once
 
 #include <condition_variable>
@@ -33,6 +34,8 @@ class RecordingTimerServices : public TimerServices {
   uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure, uintptr_t user,
                     uint32_t flags) override;
   uint32_t KillEvent(uint32_t id) override;
+  uint32_t WakeEvent(uint32_t id) override;
+  uint32_t RestEvent(uint32_t id, uint32_t restLimit) override;
 
   // Every later SetEvent returns 0 (no event) while on.
   void SetFailSetEvent(bool fail);
@@ -46,6 +49,9 @@ class RecordingTimerServices : public TimerServices {
   std::vector<uint32_t> ActiveEvents() const;
   // BeginPeriod calls not yet matched by an EndPeriod.
   int OpenPeriods() const;
+  // Wakes of running events so far, and the limit of the latest rest (0 before any).
+  size_t Wakes() const;
+  uint32_t LastRestLimit() const;
   // Runs the event's procedure once on the calling thread, as a tick; false for an unknown id.
   bool Tick(uint32_t id);
   // One tick of every active event; returns how many ran.
@@ -69,6 +75,8 @@ class RecordingTimerServices : public TimerServices {
   std::map<uint32_t, Event> events_;
   uint32_t nextId_ = 1;
   int openPeriods_ = 0;
+  size_t wakes_ = 0;
+  uint32_t lastRestLimit_ = 0;
   bool failSetEvent_ = false;
 };
 

@@ -1,5 +1,6 @@
 // The periodic timer on a platform without the multimedia timer: one thread per event, sleeping
-// to absolute deadlines so that the period does not drift with the time the procedure takes.
+// to absolute deadlines so that the period does not drift with the time the procedure takes. A
+// wake cuts the sleep short; a tick that rests lets the thread sleep up to its rest limit.
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -30,6 +31,8 @@ class ThreadTimerServices : public TimerServices {
   uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure, uintptr_t user,
                     uint32_t flags) override;
   uint32_t KillEvent(uint32_t id) override;
+  uint32_t WakeEvent(uint32_t id) override;
+  uint32_t RestEvent(uint32_t id, uint32_t restLimit) override;
 
  private:
   struct Event {
@@ -39,6 +42,8 @@ class ThreadTimerServices : public TimerServices {
     uintptr_t user = 0;
     bool periodic = false;
     bool killed = false;
+    bool woken = false;                 // a wake came since the last tick started
+    std::chrono::milliseconds rest{0};  // asked for by the tick under way; 0: none
     std::condition_variable wake;
     std::thread thread;
   };
@@ -122,14 +127,46 @@ uint32_t ThreadTimerServices::KillEvent(uint32_t id) {
   return TIMERR_NOERROR;
 }
 
+uint32_t ThreadTimerServices::WakeEvent(uint32_t id) {
+  std::shared_ptr<Event> event;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = events_.find(id);
+    if (found == events_.end()) return TIMERR_NOCANDO;
+    if (found->second->woken) return TIMERR_NOERROR;
+    found->second->woken = true;
+    event = found->second;
+  }
+  // Notified with the lock released, so the timer thread does not wake only to wait for it.
+  event->wake.notify_all();
+  return TIMERR_NOERROR;
+}
+
+uint32_t ThreadTimerServices::RestEvent(uint32_t id, uint32_t restLimit) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = events_.find(id);
+  if (found == events_.end() || restLimit < kPeriodMin || restLimit > kPeriodMax) {
+    return TIMERR_NOCANDO;
+  }
+  found->second->rest = std::chrono::milliseconds(restLimit);
+  return TIMERR_NOERROR;
+}
+
 void ThreadTimerServices::Run(const std::shared_ptr<Event>& event) {
 #if defined(__linux__)
   pthread_setname_np(pthread_self(), "kv5-timer");
 #endif
+  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> hold(lock_);
-  auto deadline = std::chrono::steady_clock::now() + event->period;
+  auto deadline = Clock::now() + event->period;
   for (;;) {
-    if (event->wake.wait_until(hold, deadline, [&] { return event->killed; })) return;
+    event->wake.wait_until(hold, deadline, [&] { return event->killed || event->woken; });
+    if (event->killed) return;
+    const Clock::time_point started = Clock::now();
+    const bool early = started < deadline;
+    // A wake from here on asks for another tick: the one starting now may miss what it saw.
+    event->woken = false;
+    event->rest = std::chrono::milliseconds(0);
     hold.unlock();
     event->procedure(event->id, 0, event->user, 0, 0);
     hold.lock();
@@ -140,10 +177,19 @@ void ThreadTimerServices::Run(const std::shared_ptr<Event>& event) {
       finished_.push_back(event);
       return;
     }
-    // A tick that overran its period delays the next one; missed ticks are not made up in a burst.
-    deadline += event->period;
-    const auto now = std::chrono::steady_clock::now();
-    if (deadline < now) deadline = now;
+    const Clock::time_point now = Clock::now();
+    if (event->rest.count() != 0) {
+      deadline = now + event->rest;
+    } else if (early) {
+      // An early tick keeps the period's grid, but never lets the next tick wait longer than a
+      // period (the deadline may be that of a rest).
+      if (deadline > started + event->period) deadline = started + event->period;
+    } else {
+      // A tick that overran its period delays the next one; missed ticks are not made up in a
+      // burst.
+      deadline += event->period;
+      if (deadline < now) deadline = now;
+    }
   }
 }
 

@@ -25,6 +25,14 @@ using TimerProc = void (*)(uint32_t id, uint32_t message, uintptr_t user, uintpt
 // time, and returns the event id (0 on failure). KillEvent ends the event and returns only when
 // its procedure is not running and will not be called again (unless it is called from inside
 // that procedure, where it only makes sure no further call starts).
+//
+// WakeEvent asks for an early tick, from any thread: the procedure runs as soon as the timer
+// thread can start it (at once, or right after the tick under way); wakes that come before that
+// tick starts count as one, and the period goes on afterwards. RestEvent, called from inside the
+// procedure, says that this tick found nothing left to do: the next tick then comes with a wake,
+// or restLimit milliseconds after this one at the latest, instead of after the period. Both
+// return TIMERR_NOCANDO for an id that is not running; a timer that cannot wake early ticks on
+// its period and returns TIMERR_NOCANDO from both.
 class TimerServices {
  public:
   virtual ~TimerServices() = default;
@@ -34,6 +42,8 @@ class TimerServices {
   virtual uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure,
                             uintptr_t user, uint32_t flags) = 0;
   virtual uint32_t KillEvent(uint32_t id) = 0;
+  virtual uint32_t WakeEvent(uint32_t id) = 0;
+  virtual uint32_t RestEvent(uint32_t id, uint32_t restLimit) = 0;
 };
 
 // The platform's timer: a thread per event with absolute-deadline sleeps on Linux, the

@@ -128,6 +128,24 @@ TEST(CDxMTimer, WithoutAProcedureEveryTickCallsOnTick) {
   EXPECT_EQ(timer.ticks, 3);
 }
 
+TEST(CDxMTimer, WakeAndRestReachOnlyARunningEvent) {
+  RecordingTimerServices services(kCaps);
+  CDxMTimer timer(services);
+  timer.Wake();
+  timer.Rest(100);
+  EXPECT_EQ(services.Wakes(), 0u);
+  EXPECT_EQ(services.LastRestLimit(), 0u);
+  Tally tally;
+  ASSERT_NE(timer.Start(1, &CountingProc, reinterpret_cast<uintptr_t>(&tally)), 0u);
+  timer.Wake();
+  timer.Rest(100);
+  EXPECT_EQ(services.Wakes(), 1u);
+  EXPECT_EQ(services.LastRestLimit(), 100u);
+  timer.Stop();
+  timer.Wake();
+  EXPECT_EQ(services.Wakes(), 1u);
+}
+
 TEST(CDxMTimer, AFailedStartEndsItsPeriodAgain) {
   RecordingTimerServices services(kCaps);
   CDxMTimer timer(services);

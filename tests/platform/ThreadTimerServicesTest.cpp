@@ -20,6 +20,7 @@ struct Probe {
   std::chrono::milliseconds work{0};
   TimerServices* services = nullptr;
   bool killFromInside = false;
+  std::atomic<uint32_t> restLimit{0};  // when set, every tick rests this long
 };
 
 void Procedure(uint32_t id, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
@@ -33,6 +34,7 @@ void Procedure(uint32_t id, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
   if (probe->work.count() > 0) std::this_thread::sleep_for(probe->work);
   ++probe->calls;
   if (probe->killFromInside) probe->services->KillEvent(id);
+  if (probe->restLimit != 0) probe->services->RestEvent(id, probe->restLimit);
   probe->finished = true;
   --probe->running;
 }
@@ -128,7 +130,51 @@ TEST(ThreadTimerServices, RefusesEventsItCannotRun) {
   EXPECT_EQ(services->SetEvent(0, 1, &Procedure, user, TIME_PERIODIC), 0u);
   EXPECT_EQ(services->SetEvent(1, 1, nullptr, user, TIME_PERIODIC), 0u);
   EXPECT_EQ(services->KillEvent(12345), TIMERR_NOCANDO);
+  EXPECT_EQ(services->WakeEvent(12345), TIMERR_NOCANDO);
+  EXPECT_EQ(services->RestEvent(12345, 100), TIMERR_NOCANDO);
 }
+
+// The multimedia timer of Windows has no early tick: its events tick on their period alone.
+#if !defined(_WIN32)
+TEST(ThreadTimerServices, ARestingEventTicksAgainOnlyWhenWoken) {
+  auto services = MakeSystemTimerServices();
+  Probe probe;
+  probe.services = services.get();
+  probe.restLimit = 1000000;
+  const uint32_t id =
+      services->SetEvent(1, 1, &Procedure, reinterpret_cast<uintptr_t>(&probe), TIME_PERIODIC);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(WaitForCalls(probe, 1));
+  std::this_thread::sleep_for(30ms);  // some thirty periods
+  EXPECT_EQ(probe.calls, 1);
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  ASSERT_TRUE(WaitForCalls(probe, 2));
+  // A tick that does not rest puts the event back on its period.
+  probe.restLimit = 0;
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  EXPECT_TRUE(WaitForCalls(probe, 10));
+  EXPECT_EQ(services->KillEvent(id), TIMERR_NOERROR);
+}
+
+TEST(ThreadTimerServices, WakesDuringATickBringOneMoreTickAfterIt) {
+  auto services = MakeSystemTimerServices();
+  Probe probe;
+  probe.work = 50ms;
+  // A period far longer than the test: every tick here is a wake's.
+  const uint32_t id = services->SetEvent(1000000, 1, &Procedure,
+                                         reinterpret_cast<uintptr_t>(&probe), TIME_PERIODIC);
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  while (probe.running == 0) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  ASSERT_TRUE(WaitForCalls(probe, 2));
+  std::this_thread::sleep_for(80ms);
+  EXPECT_EQ(probe.calls, 2);
+  EXPECT_EQ(probe.mostAtOnce, 1);
+  EXPECT_EQ(services->KillEvent(id), TIMERR_NOERROR);
+}
+#endif
 
 TEST(ThreadTimerServices, DestructionEndsEveryEvent) {
   Probe first, second;

@@ -33,6 +33,19 @@ TEST(SysexCrc32, KnownValuesAndTable) {
   EXPECT_EQ(~SysexCrc32(digits.data(), 9), 0xCBF43926u);
 }
 
+TEST(SysexCrc32, EightAtATimeEqualsOneByteAtATime) {
+  std::mt19937 random(3);
+  std::vector<uint8_t> bytes(80);
+  for (auto& b : bytes) b = static_cast<uint8_t>(random());
+  for (uint32_t start = 0; start < 8; ++start) {
+    for (uint32_t count = 0; count + start <= bytes.size(); ++count) {
+      uint32_t crc = 0xFFFFFFFFu;
+      for (uint32_t i = 0; i < count; ++i) crc = CrcStep(crc, bytes[start + i]);
+      ASSERT_EQ(SysexCrc32(bytes.data() + start, count), crc) << start << "+" << count;
+    }
+  }
+}
+
 TEST(PackedLength, Values) {
   EXPECT_EQ(PackedLength(0), 0);
   EXPECT_EQ(PackedLength(1), 2);

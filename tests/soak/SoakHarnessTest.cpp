@@ -52,7 +52,11 @@ TEST(SoakSession, EndsAreToldApart) {
     EXPECT_EQ(rig.Run(60s).end, SessionEnd::Completed);
   }
   {
-    Rig rig;  // a bound far below what an update takes: a hang, and the window still closes
+    // The first identification goes unanswered and the session waits for it far longer than
+    // its bound: a hang, and the window still closes.
+    UnitConfig config;
+    config.faults.DropAnswer(MessageKind::Identity, Occurrence::Nth(1));
+    Rig rig(config);
     const SessionResult result = rig.Run(30ms);
     EXPECT_EQ(result.end, SessionEnd::Hang);
     EXPECT_TRUE(result.broken.empty()) << result.broken;

@@ -118,6 +118,18 @@ TEST(DialogInit, TitleMenuTimerAndProgressRange) {
   EXPECT_TRUE(first.timer.ActiveEvents().empty());
 }
 
+TEST(DialogInit, AQueuedMessageWakesThePollerAndATickThatEmptiesTheQueueRests) {
+  FakeRig rig(1, {"TELVOR Q9"});
+  ASSERT_TRUE(rig.dialog->OnInitDialog());
+  ASSERT_EQ(rig.dialog->OpenSelectedPorts(), 0);
+  EXPECT_EQ(rig.timer.Wakes(), 0u);
+  ASSERT_TRUE(rig.midi.DeliverLongData({0xF0, 0x7D, 0x00, 0x4D, 0x03, 0xF7}));
+  EXPECT_EQ(rig.timer.Wakes(), 1u);
+  EXPECT_EQ(rig.timer.LastRestLimit(), 0u);
+  ASSERT_EQ(rig.timer.TickAll(), 1u);
+  EXPECT_EQ(rig.timer.LastRestLimit(), 100u);
+}
+
 TEST(DialogSysCommand, CommandsSixteenToThirtyOneOpenTheAboutBox) {
   FakeRig rig(1, {"TELVOR Q9"});
   rig.dialog->OnInitDialog();

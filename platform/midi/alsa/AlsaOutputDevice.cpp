@@ -4,7 +4,7 @@ namespace kv5 {
 namespace {
 
 void MarkDone(MidiHeader* header) {
-  header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+  MarkHeaderDone(header);
 }
 
 }  // namespace

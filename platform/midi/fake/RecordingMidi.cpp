@@ -23,8 +23,7 @@ uintptr_t Address(const void* pointer) {
 // The device has finished with the header: it leaves the queue before it is marked done, so an
 // owner that sees the done bit may unprepare it at once.
 void MarkDone(MidiHeader* header) {
-  header->dwFlags.fetch_and(~MHDR_INQUEUE);
-  header->dwFlags.fetch_or(MHDR_DONE);
+  MarkHeaderDone(header);
 }
 
 }  // namespace

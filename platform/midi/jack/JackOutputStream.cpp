@@ -53,9 +53,7 @@ void JackOutputStream::Cancel() {
 }
 
 void JackOutputStream::Complete(const Job& job) noexcept {
-  uint32_t flags = job.flags->load();
-  while (!job.flags->compare_exchange_weak(flags, (flags & ~MHDR_INQUEUE) | MHDR_DONE)) {
-  }
+  MarkHeaderDone(*job.flags);
   outstanding_.fetch_sub(1);
 }
 

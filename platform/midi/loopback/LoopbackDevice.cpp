@@ -6,8 +6,7 @@ namespace {
 // The header leaves the device before it is marked done, so a sender that sees the done bit may
 // unprepare it at once.
 void MarkDone(MidiHeader* header) {
-  header->dwFlags.fetch_and(~MHDR_INQUEUE);
-  header->dwFlags.fetch_or(MHDR_DONE);
+  MarkHeaderDone(header);
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ class WinmmMidiOut : public MidiOutServices {
       header->dwFlags &= ~MHDR_INQUEUE;
       return result;
     }
-    header->dwFlags = (header->dwFlags.load() & ~MHDR_INQUEUE) | MHDR_DONE;
+    MarkHeaderDone(header);
     return MMSYSERR_NOERROR;
   }
 

@@ -83,6 +83,10 @@ class MultimediaTimerServices : public TimerServices {
     return result == TIMERR_NOERROR ? TIMERR_NOERROR : TIMERR_NOCANDO;
   }
 
+  // The multimedia timer has no early tick and no longer sleep: every event ticks on its period.
+  uint32_t WakeEvent(uint32_t) override { return TIMERR_NOCANDO; }
+  uint32_t RestEvent(uint32_t, uint32_t) override { return TIMERR_NOCANDO; }
+
  private:
   std::mutex lock_;
   std::map<uint32_t, std::unique_ptr<TimerEventGate>> events_;
