@@ -137,9 +137,11 @@ void DispatchReply(const uint8_t* message, uint32_t length, ExchangeState& state
   }
 }
 
-void ReplyPoller(ReceivedSysexQueue& queue, ExchangeState& state, SysexSender& sender) {
+void ReplyPoller(ReceivedSysexQueue& queue, ExchangeState& state, SysexSender& sender,
+                 TrafficTap* tap) {
   // The queue's lock is held only inside PeekSysex and PopSysex, so capture goes on meanwhile.
   for (const SysexEntry* entry = queue.PeekSysex(); entry != nullptr; entry = queue.PeekSysex()) {
+    if (tap != nullptr) tap->OnReceived(entry->bytes.get(), entry->length);
     DispatchReply(entry->bytes.get(), entry->length, state, sender);
     queue.PopSysex();
   }

@@ -45,7 +45,7 @@ bool CKv5UpdatorDlg::OnInitDialog() {
 
 void CKv5UpdatorDlg::PollerTimerProc(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
   auto* dialog = reinterpret_cast<CKv5UpdatorDlg*>(user);
-  ReplyPoller(dialog->inPort_.Queue(), dialog->exchange_, *dialog);
+  ReplyPoller(dialog->inPort_.Queue(), dialog->exchange_, *dialog, dialog->tap_);
   // A message queued after this check wakes the timer again, so resting loses none.
   if (dialog->inPort_.Queue().Empty()) dialog->timer_.Rest(kPollerRestLimitMs);
 }
@@ -194,7 +194,9 @@ int CKv5UpdatorDlg::SendSysex(const uint8_t* bytes, uint32_t length) {
   header.lpData = const_cast<uint8_t*>(bytes);
   header.dwBufferLength = length;
   header.dwFlags = 0;
-  return outPort_.SendLong(&header) == 1 ? 0 : -1;
+  const int result = outPort_.SendLong(&header) == 1 ? 0 : -1;
+  if (tap_ != nullptr) tap_->OnSent(bytes, length, result);
+  return result;
 }
 
 void CKv5UpdatorDlg::ShowError(int stringId) {

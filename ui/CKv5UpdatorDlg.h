@@ -17,6 +17,7 @@
 #include "platform/midi/MidiBackend.h"
 #include "protocol/ExchangeState.h"
 #include "protocol/SessionTiming.h"
+#include "protocol/TrafficTap.h"
 #include "session/SessionHost.h"
 #include "ui/DialogView.h"
 #include "ui/InstanceNames.h"
@@ -35,6 +36,10 @@ class CKv5UpdatorDlg : public SessionHost {
   ~CKv5UpdatorDlg() override;
   CKv5UpdatorDlg(const CKv5UpdatorDlg&) = delete;
   CKv5UpdatorDlg& operator=(const CKv5UpdatorDlg&) = delete;
+
+  // A listener to every message sent and received (a support log); set before OnInitDialog starts
+  // the poller, and outliving the dialog. nullptr: none.
+  void SetTrafficTap(TrafficTap* tap) { tap_ = tap; }
 
   // Handlers, on the user-interface thread.
   bool OnInitDialog();
@@ -92,6 +97,7 @@ class CKv5UpdatorDlg : public SessionHost {
   DialogView& view_;
   const int instanceIndex_;
   const SessionTiming timing_;
+  TrafficTap* tap_ = nullptr;
 
   // Declaration order is teardown order reversed: the worker is joined and the timer stopped
   // before the exchange state and the ports go away.
