@@ -53,6 +53,15 @@ TEST(RateMeter, MeasuresOverTheRecentWindowAndEstimatesTimeLeft) {
   EXPECT_FALSE(meter.TimeLeft(100));
 }
 
+TEST(ProgressLine, TimeLeftCountsTheWritesOfTheStepsStillToCome) {
+  // BOOT 307200, SYSTEM 1064224, SUBMCU 20480, the SYSTEM info block 4096; PRESET 110592 first.
+  EXPECT_EQ(PlanBytesAfter(0), 110592 + 307200 + 1064224 + 20480 + 4096);
+  EXPECT_EQ(PlanBytesAfter(3), 307200 + 1064224 + 20480 + 4096);
+  EXPECT_EQ(PlanBytesAfter(7), 20480 + 4096);
+  EXPECT_EQ(PlanBytesAfter(9), 4096);
+  EXPECT_EQ(PlanBytesAfter(10), 0);
+}
+
 // Feeds what the update session shows in a short run: identification and update mode, an erase,
 // a write of three chunks, two skipped steps, the last write and the completion.
 void PlayShortSession(ProgressLine& line, ProgressClock::time_point t0) {
@@ -128,8 +137,10 @@ TEST(ProgressLine, LiveModeRewritesOneLinePerStep) {
   EXPECT_NE(text.find("\r[3/10] Data transmit  0 / 40960  [....................] 0%"),
             std::string::npos)
       << text;
+  // The time left is the whole update's: this image's 20480 bytes and the 1396000 of the write
+  // steps 5, 7, 9 and 10 at 20 KiB/s.
   EXPECT_NE(text.find("\r[3/10] Data transmit  20480 / 40960  [##########..........] 50%  "
-                      "20.0 KiB/s  0:01 left"),
+                      "20.0 KiB/s  1:09 left"),
             std::string::npos)
       << text;
   // The step change ends the 3/10 line; 4/10 gets a line of its own.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "firmware/FirmwarePackage.h"
 #include "session/StringTable.h"
 
 namespace kv5 {
@@ -14,7 +15,29 @@ double Seconds(ProgressClock::duration span) {
   return std::chrono::duration<double>(span).count();
 }
 
+// The plan step number of a step counter text "j/10"; 0 when it is none.
+int StepNumber(const std::string& step) {
+  int number = 0;
+  for (char c : step) {
+    if (c < '0' || c > '9') break;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
 }  // namespace
+
+int64_t PlanBytesAfter(int step) {
+  int64_t bytes = 0;
+  for (size_t i = static_cast<size_t>(std::max(step, 0)); i < UpdatePlan.size(); ++i) {
+    const PlanStep& each = UpdatePlan[i];
+    if (each.kind != kWriteStep) continue;
+    bytes += each.size != 0 ? each.size : OpenImage(each.resourceId).size;
+  }
+  return bytes;
+}
+
+namespace {}  // namespace
 
 void RateMeter::Reset() {
   points_.clear();
@@ -163,7 +186,10 @@ std::string ProgressLine::LiveText() const {
   if (Transmitting()) {
     if (const std::optional<double> rate = rate_.BytesPerSecond()) {
       text += "  " + FormatRate(*rate);
-      if (const auto left = rate_.TimeLeft(static_cast<int64_t>(upper_) - position_)) {
+      // The whole update's time: this image's rest and every image of the steps still to come.
+      const int64_t remaining =
+          static_cast<int64_t>(upper_) - position_ + PlanBytesAfter(StepNumber(step_));
+      if (const auto left = rate_.TimeLeft(remaining)) {
         text += "  " + FormatDuration(*left) + " left";
       }
     }

@@ -1,6 +1,6 @@
 // The console's rendering of the window's step counter, status line and progress bar: on a
 // terminal one live line per plan step with a bar, the transfer rate and the time left; in a log a
-// plain line per phase, without carriage returns.
+// plain line per phase, without carriage returns. The time left is the whole update's.
 #pragma once
 
 #include <chrono>
@@ -33,6 +33,10 @@ class RateMeter {
   };
   std::deque<Point> points_;
 };
+
+// Bytes the update plan writes in the steps after step `step` (1..10; 0 counts every write step).
+// The BOOT image counts until its steps are skipped.
+int64_t PlanBytesAfter(int step);
 
 // "512 B/s", "34.5 KiB/s", "1.2 MiB/s".
 std::string FormatRate(double bytesPerSecond);
