@@ -158,6 +158,11 @@ TEST(CommandLine, UsageErrorsExitTwo) {
       {"update", "--backend", "virtual", "--unit-fault", "explode:erase:1"},
       {"update", "--backend", "virtual", "--unit-link", "fast"},
       {"update", "--write-wait-ms", "10"},  // no option changes the timing
+      {"check", "--probe", "--in", "0"},    // probing picks the devices itself
+      {"update", "--all", "--out", "0"},
+      {"update", "--pair", "A,A"},         // pairs belong to --all
+      {"update", "--all", "--pair", "A"},  // a pair has both devices
+      {"check", "--all"},                  // only update takes several units
   };
   for (const auto& args : wrong) {
     const Parsed parsed = Parse(args);
@@ -168,6 +173,24 @@ TEST(CommandLine, UsageErrorsExitTwo) {
     EXPECT_FALSE(parsed.err.empty()) << joined;
   }
   EXPECT_NE(Parse({"update"}).outcome.exitCode, kExitUsage);  // the baseline parses
+}
+
+TEST(CommandLine, ProbeLogAndSeveralUnits) {
+  Parsed parsed = Parse({"probe", "--log", "run.log"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_EQ(parsed.options.command, Command::Probe);
+  EXPECT_EQ(parsed.options.logPath, "run.log");
+
+  parsed = Parse({"check", "--probe"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_TRUE(parsed.options.probe);
+  EXPECT_FALSE(parsed.options.logPath);  // nothing is logged without the option
+
+  parsed = Parse({"update", "--all", "--pair", "Q9 A,Q9 A", "--pair", "1,2"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_TRUE(parsed.options.all);
+  const std::vector<std::pair<std::string, std::string>> pairs = {{"Q9 A", "Q9 A"}, {"1", "2"}};
+  EXPECT_EQ(parsed.options.pairs, pairs);
 }
 
 TEST(CommandLine, HelpAndVersion) {

@@ -11,6 +11,7 @@
 #include "platform/midi/fake/RecordingMidi.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
 #include "tools/kv5update/ExitCodes.h"
+#include "tools/kv5update/NextSteps.h"
 #include "unit/VirtualUnit.h"
 
 namespace kv5 {
@@ -159,7 +160,10 @@ TEST(FrontEnd, SessionFailuresPrintTheErrorBoxAndExitOne) {
     args.push_back("virtual");
     const RunResult run = RunArgs(args);
     EXPECT_EQ(run.code, kExitSessionFailed) << args[1] << " " << args[2] << "\n" << run.out;
-    EXPECT_EQ(run.err, each.err) << args[1] << " " << args[2];
+    // Under the message, the line on what to do next.
+    const std::string message = each.err.substr(each.err.rfind('\n', each.err.size() - 2) + 1);
+    EXPECT_EQ(run.err, each.err + NextStepFor(message.substr(0, message.size() - 1)) + "\n")
+        << args[1] << " " << args[2];
     EXPECT_EQ(run.out.find("completed"), std::string::npos);
   }
   // Six error answers to an erase are not yet a failure.

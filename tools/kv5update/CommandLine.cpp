@@ -21,7 +21,8 @@ constexpr const char* kDevicesText =
 constexpr const char* kExitCodesText =
     "\nExit codes:\n"
     "  0    success\n"
-    "  1    the session failed; the updater's error message is on stderr\n"
+    "  1    the session failed; the updater's error message is on stderr, and a line on\n"
+    "       what to do next; probe: no unit answered; update --all: a unit failed\n"
     "  2    nothing was sent: usage error, no device chosen, a MIDI system or port that\n"
     "       cannot be opened, or the test package refused for a real device\n"
     "  130  Ctrl-C (143 SIGTERM, 129 SIGHUP): the session was aborted as closing the\n"
@@ -200,7 +201,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
           ->option_text("none|usb|din")
           ->group(unitGroup));
 
+  std::string logPath;
+  app.add_option("--log", logPath,
+                 "Write a transcript of the run to FILE (messages, steps, retries, outcome)")
+      ->option_text("FILE");
+
   app.add_subcommand("list", "Show the MIDI IN and OUT devices (* = preselected)");
+  app.add_subcommand("probe",
+                     "Find the units: send the identity request on each MIDI OUT device and show "
+                     "the pairs that answer");
   std::map<std::string, CLI::App*> sessions;
   sessions["check"] =
       app.add_subcommand("check", "Show the unit's version stamps beside the package's");
@@ -211,7 +220,16 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
         ->option_text("DEV");
     command->add_option("--out", outDevice, "MIDI OUT device: list index or exact name")
         ->option_text("DEV");
+    command->add_flag("--probe", options.probe,
+                      "Use the one unit that probing finds; stop when there is none or several");
   }
+  CLI::App& update = *sessions["update"];
+  update.add_flag("--all", options.all,
+                  "Update several units side by side: those probing finds, or the --pair given");
+  std::vector<std::string> pairTexts;
+  update.add_option("--pair", pairTexts, "A unit's MIDI IN and OUT device for --all (repeatable)")
+      ->option_text("IN,OUT");
+  update.add_flag("--child-report", options.childReport)->group("");
   app.footer(std::string(kDevicesText) + kExitCodesText + kVirtualUnitText + PackageText());
   sessions["check"]->footer(std::string(kDevicesText) + kExitCodesText);
   sessions["update"]->footer(std::string(kDevicesText) + kExitCodesText + PackageText());
@@ -230,10 +248,34 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
 
   options.command = app.got_subcommand("update")  ? Command::Update
                     : app.got_subcommand("check") ? Command::Check
+                    : app.got_subcommand("probe") ? Command::Probe
                                                   : Command::List;
   for (auto& [name, command] : sessions) {
     if (command->parsed() && command->count("--in") > 0) options.inDevice = inDevice;
     if (command->parsed() && command->count("--out") > 0) options.outDevice = outDevice;
+  }
+  if (!logPath.empty()) options.logPath = logPath;
+  for (const std::string& text : pairTexts) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos || comma == 0 || comma + 1 == text.size()) {
+      err << "--pair takes IN,OUT (two devices as --in and --out take them), not \"" << text
+          << "\".\n";
+      return {false, kExitUsage};
+    }
+    options.pairs.emplace_back(text.substr(0, comma), text.substr(comma + 1));
+  }
+  if (!options.pairs.empty() && !options.all) {
+    err << "--pair names the units of --all.\n";
+    return {false, kExitUsage};
+  }
+  if (options.all && (options.inDevice || options.outDevice || options.probe)) {
+    err << "--all picks its units itself (probing, or --pair): --in, --out and --probe do not "
+           "go with it.\n";
+    return {false, kExitUsage};
+  }
+  if (options.probe && (options.inDevice || options.outDevice)) {
+    err << "--probe picks the devices itself: --in and --out do not go with it.\n";
+    return {false, kExitUsage};
   }
   if (options.backend != BackendChoice::Virtual) {
     for (const CLI::Option* option : unitOptions) {

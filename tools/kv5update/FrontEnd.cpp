@@ -12,6 +12,10 @@
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
 #include "tools/kv5update/MidiSetup.h"
+#include "tools/kv5update/NextSteps.h"
+#include "tools/kv5update/Probe.h"
+#include "tools/kv5update/SessionLog.h"
+#include "tools/kv5update/UnitsSideBySide.h"
 #include "ui/CKv5UpdatorDlg.h"
 
 namespace kv5 {
@@ -85,23 +89,82 @@ void CloseWindow(CKv5UpdatorDlg& dialog, ConsoleView& view) {
   view.Close();
 }
 
-int SessionOutcome(const FrontEndOptions& options, const SessionReporter& reporter,
-                   std::ostream& out, std::ostream& err) {
-  if (!reporter.Errors().empty()) return kExitSessionFailed;
+struct Outcome {
+  int code;
+  std::string result;   // for the log: "completed", "failed", ...
+  std::string message;  // the session's last word
+};
+
+Outcome SessionOutcome(const FrontEndOptions& options, const SessionReporter& reporter) {
+  if (!reporter.Errors().empty()) return {kExitSessionFailed, "failed", reporter.Errors().back()};
   if (options.command == Command::Check) {
-    if (reporter.ReportShown()) return kExitOk;
+    if (reporter.ReportShown()) return {kExitOk, "version report shown", ""};
     // The window shows nothing when a stamp read fails; a script needs to be told.
-    err << "The version check failed: the unit did not answer a memory read.\n";
-    return kExitSessionFailed;
+    return {kExitSessionFailed, "failed", kStampReadFailedText};
   }
-  if (reporter.Completed()) {
-    out << LoadString(IDS_UPDATE_COMPLETED) << '\n';
-    out.flush();
-    return kExitOk;
-  }
+  if (reporter.Completed()) return {kExitOk, "completed", LoadString(IDS_UPDATE_COMPLETED)};
   // The one silent ending of an update: the BOOT stamp read before anything is erased.
-  err << "The update ended: the unit did not answer the BOOT stamp read. Nothing was erased.\n";
-  return kExitSessionFailed;
+  return {kExitSessionFailed, "failed", kBootReadFailedText};
+}
+
+// The line under a failure's message that says what to do next.
+void PrintNextStep(const std::string& message, std::ostream& err) {
+  const std::string next = NextStepFor(message);
+  if (next.empty()) return;
+  err << next << '\n';
+  err.flush();
+}
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::List:
+      return "list";
+    case Command::Probe:
+      return "probe";
+    case Command::Check:
+      return "check";
+    case Command::Update:
+      return "update";
+  }
+  return "";
+}
+
+void LogHeader(SessionLog& log, const FrontEndOptions& options, const std::string& system) {
+  log.Note(std::string("kv5update " KV5_VERSION " (") + PackageDescription() + ")");
+  std::string stamps = "package stamps:";
+  for (const StampLocation& stamp : StampLocations) {
+    stamps += std::string(" ") + stamp.component + " " + stamp.packageStamp;
+  }
+  log.Note(stamps);
+  log.Note(std::string("command: ") + CommandName(options.command));
+  log.Note("MIDI system: " + system);
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+// --probe: the one unit found becomes --in/--out; false (after saying why) unless exactly one.
+bool ChooseProbedUnit(FrontEndOptions& options, MidiBackend& midi, SessionLog* log,
+                      std::ostream& out, std::ostream& err) {
+  const ProbeResult probed = ProbeUnits(midi);
+  const std::vector<ProbeAnswer> units = probed.Units();
+  if (log != nullptr) {
+    for (const ProbeAnswer& unit : probed.answers) {
+      log->Note("probe: device code " + FormatDeviceCode(unit.code) + " on IN " +
+                Quoted(unit.inName) + " OUT " + Quoted(unit.outName) +
+                (unit.accepted ? "" : " (not accepted)"));
+    }
+  }
+  if (units.size() == 1) {
+    options.inDevice = std::to_string(units.front().inIndex);
+    options.outDevice = std::to_string(units.front().outIndex);
+    return true;
+  }
+  PrintProbeResult(probed, out);
+  err << (units.empty() ? "--probe found no unit" : "--probe found several units")
+      << ": nothing was sent to a unit. Pick one with --in and --out.\n";
+  return false;
 }
 
 }  // namespace
@@ -117,24 +180,69 @@ int RunFrontEnd(const FrontEndOptions& options, ConsoleStreams& streams,
   return RunCommand(options, midi->Backend(), midi->Unit() != nullptr, streams, interrupt);
 }
 
-int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
-               ConsoleStreams& streams, const std::atomic<int>& interrupt) {
+int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcessUnit,
+               ConsoleStreams& streams, const std::atomic<int>& interrupt,
+               const SessionTiming& timing) {
+  FrontEndOptions options = given;
+  // The log outlives the dialog: the poller may tap traffic until the dialog stops its timer.
+  std::unique_ptr<SessionLog> log;
+  if (options.logPath) {
+    std::string reason;
+    log = SessionLog::Open(*options.logPath, &reason);
+    if (!log) {
+      streams.err << reason << '\n';
+      return kExitUsage;
+    }
+    LogHeader(*log, options, system.Name());
+  }
+  auto finish = [&](int code, const std::string& result, const std::string& message) {
+    if (log) log->Outcome(result, message);
+    return code;
+  };
+
+  if (options.command == Command::Probe) {
+    const ProbeResult probed = ProbeUnits(system);
+    PrintProbeResult(probed, streams.out);
+    if (system.Name() == "none")
+      streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
+    const size_t found = probed.Units().size();
+    return finish(found > 0 ? kExitOk : kExitSessionFailed, "probed",
+                  std::to_string(found) + " unit(s) found");
+  }
+  if (options.command == Command::Update && options.all) {
+    return finish(UpdateSideBySide(options, system, inProcessUnit, streams, interrupt), "ended",
+                  "");
+  }
+  if (options.probe && !ChooseProbedUnit(options, system, log.get(), streams.out, streams.err)) {
+    return finish(kExitUsage, "not started", "no single unit found");
+  }
+
   std::unique_ptr<TimerServices> timer = MakeSystemTimerServices();
   SessionReporter reporter(streams);
+  reporter.SetLog(log.get());
+  if (options.childReport) reporter.ReportAsLines();
   ConsoleView view(reporter);
   BusyDeviceWatch midi(system);
-  CKv5UpdatorDlg dialog(view, midi, *timer, kInstanceIndex);
+  CKv5UpdatorDlg dialog(view, midi, *timer, kInstanceIndex, timing);
+  dialog.SetTrafficTap(log.get());
   dialog.OnInitDialog();
 
   if (options.command == Command::List) {
     PrintLists(view, streams.out);
     if (midi.Name() == "none") streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
     CloseWindow(dialog, view);
-    return kExitOk;
+    return finish(kExitOk, "listed", "");
   }
   if (!ChooseDevices(options, view, midi.Name(), streams.err)) {
     CloseWindow(dialog, view);
-    return kExitUsage;
+    return finish(kExitUsage, "not started", "no device chosen");
+  }
+  if (log) {
+    for (const ListInfo& list : {kInList, kOutList}) {
+      const int index = view.GetCurSel(list.id);
+      log->Note(std::string(list.name) + " " + std::to_string(index) + " " +
+                Quoted(view.GetLBText(list.id, index)));
+    }
   }
   if (options.command == Command::Update && IsTestPackage()) {
     streams.err << "Warning: this build carries the synthetic test package; it is not firmware "
@@ -142,12 +250,12 @@ int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProce
     if (!inProcessUnit && !options.writeTestPackage) {
       streams.err << "Refusing to write it to a MIDI device without --yes-write-test-package.\n";
       CloseWindow(dialog, view);
-      return kExitUsage;
+      return finish(kExitUsage, "not started", "test package refused for a MIDI device");
     }
   }
   if (interrupt.load() != 0) {
     CloseWindow(dialog, view);
-    return kExitSignalBase + interrupt.load();
+    return finish(kExitSignalBase + interrupt.load(), "interrupted", "before the session began");
   }
 
   if (options.command == Command::Update) {
@@ -157,11 +265,11 @@ int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProce
   }
   if (!dialog.Busy() && !dialog.WorkerRunning()) {
     // The ports did not open (the error box said which); nothing was sent.
-    if (midi.LastOpenFoundDeviceBusy())
-      streams.err << "Another program may be using the device: close it, or disconnect it from "
-                     "the unit's port, and try again.\n";
     CloseWindow(dialog, view);
-    return kExitUsage;
+    const std::string message = reporter.Errors().empty() ? "" : reporter.Errors().back();
+    // A device held by another program has a next step of its own.
+    PrintNextStep(midi.LastOpenFoundDeviceBusy() ? kDeviceBusyText : message, streams.err);
+    return finish(kExitUsage, "not started", message);
   }
 
   view.RunUntil([&] { return interrupt.load() != 0 || !dialog.WorkerRunning(); });
@@ -169,17 +277,26 @@ int RunCommand(const FrontEndOptions& options, MidiBackend& system, bool inProce
     reporter.Finish();
     streams.err << "Interrupted: the session was aborted.\n";
     CloseWindow(dialog, view);
-    return kExitSignalBase + interrupt.load();
+    return finish(kExitSignalBase + interrupt.load(), "interrupted",
+                  "the session was aborted as closing the window aborts it");
   }
   // What the ending worker posted (the version check's result) runs before the window closes.
   view.RunPending();
   reporter.Finish();
-  if (dialog.DeviceVanished()) {
-    streams.err << "The MIDI device disappeared during the session: its cable was pulled, or the "
-                   "unit's program or the MIDI system stopped.\n";
-  }
+  const bool vanished = dialog.DeviceVanished();
   CloseWindow(dialog, view);
-  return SessionOutcome(options, reporter, streams.out, streams.err);
+  const Outcome outcome = SessionOutcome(options, reporter);
+  if (outcome.code == kExitOk && options.command == Command::Update) {
+    streams.out << outcome.message << '\n';
+    streams.out.flush();
+  }
+  if (outcome.code != kExitOk) {
+    // An error box has printed its text already; the front end's own endings print theirs here.
+    if (reporter.Errors().empty()) streams.err << outcome.message << '\n';
+    // A vanished device explains the failure better than its message does.
+    PrintNextStep(vanished ? kDeviceVanishedText : outcome.message, streams.err);
+  }
+  return finish(outcome.code, outcome.result, outcome.message);
 }
 
 int Kv5UpdateMain(int argc, const char* const* argv, ConsoleStreams& streams,

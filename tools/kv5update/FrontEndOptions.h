@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unit/FaultPlan.h"
@@ -12,7 +13,7 @@
 
 namespace kv5 {
 
-enum class Command { List, Check, Update };
+enum class Command { List, Probe, Check, Update };
 
 enum class BackendChoice {
   Default,  // as the window chooses: the ALSA sequencer, else a running JACK server
@@ -36,6 +37,15 @@ struct FrontEndOptions {
   // A list index or an exact device name; nullopt leaves the window's preselection.
   std::optional<std::string> inDevice;
   std::optional<std::string> outDevice;
+  // Use the one unit that probing finds (--probe).
+  bool probe = false;
+  // Write the support log there (--log FILE).
+  std::optional<std::string> logPath;
+  // update --all: every unit probing finds, or the pairs given (IN, OUT as --in/--out take them).
+  bool all = false;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  // A session run for update --all: progress as lines for the parent to read.
+  bool childReport = false;
   // Allows writing the synthetic test package to a device that is not the in-process unit.
   bool writeTestPackage = false;
   VirtualUnitOptions unit;

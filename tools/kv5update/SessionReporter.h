@@ -11,6 +11,8 @@
 
 namespace kv5 {
 
+class SessionLog;
+
 struct ConsoleStreams {
   std::ostream& out;
   std::ostream& err;
@@ -28,6 +30,12 @@ class SessionReporter : public ViewObserver {
   void OnMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void OnIdle() override;
 
+  // Steps, status lines and message boxes also go to the support log.
+  void SetLog(SessionLog* log) { log_ = log; }
+  // Instead of a progress line, each change of the displays as a line "@step TEXT",
+  // "@status TEXT", "@range LOWER UPPER", "@pos N" on stdout, for a parent process to read.
+  void ReportAsLines() { asLines_ = true; }
+
   // Draws the last state and ends the live line, so that other text can follow.
   void Finish();
 
@@ -38,7 +46,11 @@ class SessionReporter : public ViewObserver {
   bool Completed() const { return completed_; }
 
  private:
+  void Line(const std::string& text);
+
   ConsoleStreams& streams_;
+  SessionLog* log_ = nullptr;
+  bool asLines_ = false;
   ProgressLine progress_;
   std::vector<std::string> errors_;
   bool reportShown_ = false;
