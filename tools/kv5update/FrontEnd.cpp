@@ -144,18 +144,21 @@ std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
 
+void LogProbe(SessionLog& log, const ProbeResult& probed) {
+  for (const ProbeAnswer& unit : probed.answers) {
+    log.Note("probe: device code " + FormatDeviceCode(unit.code) + " on IN " + Quoted(unit.inName) +
+             " OUT " + Quoted(unit.outName) + (unit.accepted ? "" : " (not accepted)"));
+  }
+  for (const std::string& name : probed.skippedIn) log.Note("probe: skipped IN " + Quoted(name));
+  for (const std::string& name : probed.skippedOut) log.Note("probe: skipped OUT " + Quoted(name));
+}
+
 // --probe: the one unit found becomes --in/--out; false (after saying why) unless exactly one.
 bool ChooseProbedUnit(FrontEndOptions& options, MidiBackend& midi, SessionLog* log,
                       std::ostream& out, std::ostream& err) {
   const ProbeResult probed = ProbeUnits(midi);
   const std::vector<ProbeAnswer> units = probed.Units();
-  if (log != nullptr) {
-    for (const ProbeAnswer& unit : probed.answers) {
-      log->Note("probe: device code " + FormatDeviceCode(unit.code) + " on IN " +
-                Quoted(unit.inName) + " OUT " + Quoted(unit.outName) +
-                (unit.accepted ? "" : " (not accepted)"));
-    }
-  }
+  if (log != nullptr) LogProbe(*log, probed);
   if (units.size() == 1) {
     options.inDevice = std::to_string(units.front().inIndex);
     options.outDevice = std::to_string(units.front().outIndex);
@@ -202,6 +205,7 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
 
   if (options.command == Command::Probe) {
     const ProbeResult probed = ProbeUnits(system);
+    if (log) LogProbe(*log, probed);
     PrintProbeResult(probed, streams.out);
     if (system.Name() == "none")
       streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';

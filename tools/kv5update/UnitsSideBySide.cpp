@@ -1,5 +1,6 @@
 #include "tools/kv5update/UnitsSideBySide.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -88,15 +89,16 @@ std::string BackendWord(const FrontEndOptions& options, const MidiBackend& midi)
   return midi.Name() == "alsa" || midi.Name() == "jack" ? midi.Name() : std::string();
 }
 
-void Draw(const std::vector<Planned>& units, bool live, size_t* drawn, std::ostream& out) {
-  if (live) {
-    // Back to the first unit's line, then every line anew.
-    if (*drawn > 0) out << "\x1b[" << *drawn << "A";
-    for (size_t i = 0; i < units.size(); ++i) {
-      out << '\r' << units[i].progress.Line(i + 1) << "\x1b[K\n";
-    }
-    *drawn = units.size();
+void Draw(const std::vector<Planned>& units, int width, size_t* drawn, std::ostream& out) {
+  // Back to the first unit's line, then every line anew; a line never wraps, or going back
+  // would miss.
+  if (*drawn > 0) out << "\x1b[" << *drawn << "A";
+  for (size_t i = 0; i < units.size(); ++i) {
+    std::string line = units[i].progress.Line(i + 1);
+    if (line.size() >= static_cast<size_t>(width)) line.resize(static_cast<size_t>(width - 1));
+    out << '\r' << line << "\x1b[K\n";
   }
+  *drawn = units.size();
   out.flush();
 }
 
@@ -282,7 +284,7 @@ int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inP
       }
     }
     if (streams.outIsTerminal && (allEnded || now - lastDraw >= kRedrawPeriod)) {
-      Draw(units, true, &drawn, streams.out);
+      Draw(units, std::max(streams.width, 20), &drawn, streams.out);
       lastDraw = now;
     }
     if (allEnded) break;
