@@ -154,7 +154,11 @@ TEST_F(Kv5UpdateOverJack, UnitErrorsEndTheSessionWithTheWindowsMessages) {
     StartUnit(each.unitArgs);
     const Result result = Kv5Update(each.command);
     EXPECT_EQ(result.code, 1);
-    EXPECT_TRUE(EndsWith(result.err, each.message)) << result.err;
+    // The message, and under it the line on what to do next.
+    const size_t at = result.err.rfind(each.message);
+    ASSERT_NE(at, std::string::npos) << result.err;
+    EXPECT_EQ(result.err.compare(at + each.message.size(), 12, "What to do: "), 0) << result.err;
+    EXPECT_TRUE(EndsWith(result.err, "\n")) << result.err;
     EXPECT_EQ(result.out.find("completed"), std::string::npos);
     const std::string report = StopUnit();
     EXPECT_NE(report.find(each.unitReceived), std::string::npos) << report;

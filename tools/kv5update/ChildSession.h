@@ -13,6 +13,9 @@ class ChildSession {
  public:
   virtual ~ChildSession() = default;
 
+  // False where sessions cannot be started in processes of their own; Start then says why.
+  static bool Supported();
+
   // Starts this program with args (the command line after the program's name). nullptr with the
   // reason in *error when no process could be started (or the platform cannot).
   static std::unique_ptr<ChildSession> Start(const std::vector<std::string>& args,

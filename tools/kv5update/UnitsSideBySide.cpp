@@ -172,6 +172,13 @@ std::string SummaryTable(const std::vector<UnitProgress>& units) {
 
 int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
                      ConsoleStreams& streams, const std::atomic<int>& interrupt) {
+  if (!ChildSession::Supported()) {
+    // Said before anything is sent.
+    std::string reason;
+    ChildSession::Start({}, &reason);
+    streams.err << reason << '\n';
+    return kExitUsage;
+  }
   const std::string backend = BackendWord(options, midi);
   if (backend.empty()) {
     streams.err << "update --all needs a MIDI system (--backend alsa or jack).\n";

@@ -142,6 +142,10 @@ class PosixChildSession : public ChildSession {
 
 }  // namespace
 
+bool ChildSession::Supported() {
+  return true;
+}
+
 std::unique_ptr<ChildSession> ChildSession::Start(const std::vector<std::string>& args,
                                                   std::string* error) {
   const std::string program = OwnProgram();
