@@ -73,7 +73,7 @@ TEST(MessageText, EveryRequestAndAnswerInWords) {
 
 TEST(NextSteps, EveryFailureOfTheSessionsHasALine) {
   for (int id : {IDS_TIMEOUT_IDENTIFY, IDS_TIMEOUT_WRITE, IDS_TIMEOUT_ERASE, IDS_ILLEGAL_DEVICE,
-                 IDS_USE_UPDATE_MODE, IDS_TRANSFER_ERROR, IDS_CANT_OPEN_IN, IDS_CANT_OPEN_OUT}) {
+                 IDS_USE_UPDATE_MODE, IDS_TRANSFER_ERROR}) {
     SCOPED_TRACE(LoadString(id));
     EXPECT_EQ(NextStepFor(LoadString(id)).rfind("What to do: ", 0), 0u);
   }
@@ -81,6 +81,8 @@ TEST(NextSteps, EveryFailureOfTheSessionsHasALine) {
   EXPECT_NE(NextStepFor(kStampReadFailedText), "");
   EXPECT_NE(NextStepFor(LoadString(IDS_USE_UPDATE_MODE)).find("firmware update mode"),
             std::string::npos);
+  EXPECT_EQ(NextStepFor(kDeviceBusyText).rfind("Another program may be using the device", 0), 0u);
+  EXPECT_EQ(NextStepFor(kDeviceVanishedText).rfind("The MIDI device disappeared", 0), 0u);
   EXPECT_EQ(NextStepFor(LoadString(IDS_UPDATE_COMPLETED)), "");
   EXPECT_EQ(NextStepFor("something else"), "");
 }

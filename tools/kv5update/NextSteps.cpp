@@ -29,12 +29,8 @@ constexpr NextStep kNextSteps[] = {
     {IDS_TRANSFER_ERROR, nullptr,
      "the unit stays in its update mode: run the update again; should it fail again, try "
      "another cable or MIDI interface."},
-    {IDS_CANT_OPEN_OUT, nullptr,
-     "close the program that holds the device (another updater, a music program), or pick "
-     "another port."},
-    {IDS_CANT_OPEN_IN, nullptr,
-     "close the program that holds the device (another updater, a music program), or pick "
-     "another port."},
+    // A port that does not open has no row of its own: when another program holds the device,
+    // the row of that condition below says so.
     {0, kBootReadFailedText, "the unit is in its update mode and unchanged: run the update again."},
     {0, kStampReadFailedText,
      "run the check again; if the unit stays silent, power it off and on and check the ports."},
