@@ -167,7 +167,9 @@ TEST_F(Kv5UpdateOverJack, UnitErrorsEndTheSessionWithTheWindowsMessages) {
 }
 
 TEST_F(Kv5UpdateOverJack, OneUpdaterPerDeviceAndAUnitThatGoesEndsTheUpdateAtOnce) {
-  StartUnit({"--flash", "older"});
+  // 50 ms a write keeps the update going for some 15 s, so that the second updater meets it
+  // running also when the machine is slow to start a program.
+  StartUnit({"--flash", "older", "--write-ms", "50"});
   test::ProgramRun update(KV5UPDATE_PATH,
                           {"update", "--yes-write-test-package", "--backend", "jack"});
   ASSERT_TRUE(update.WaitForOutput("[1/10]", seconds(60))) << update.Out() << update.Err();

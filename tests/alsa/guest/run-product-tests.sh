@@ -66,7 +66,9 @@ cmp after.txt expected-after.txt || fail "the report after the update"
 stop_unit
 # One updater per device, and a unit whose client goes away in the middle of an update: the
 # session ends at once with the open-failure message, not after the timeouts.
-./q9-unit --system alsa --flash older >cut-unit.log 2>&1 &
+# Each write takes the unit 50 ms, so the update lasts some 15 s: the second updater below must
+# meet it still running, also when this machine starts programs slowly.
+./q9-unit --system alsa --flash older --write-ms 50 >cut-unit.log 2>&1 &
 cutunit=$!
 tries=0
 until grep -q '^ready' cut-unit.log; do
@@ -81,7 +83,10 @@ until grep -q '^\[1/10\]' cut.txt; do
   [ "$tries" -le 600 ] || { cat cut.txt; fail "the update to be cut did not get going"; }
   sleep 0.1
 done
-./kv5update --backend alsa check >held.txt 2>&1 && fail "a second updater opened a held device"
+./kv5update --backend alsa check >held.txt 2>&1 && {
+  cat held.txt cut.txt
+  fail "a second updater opened a held device"
+}
 grep -q "^Can't open MIDI Out device\.$" held.txt || { cat held.txt; fail "no open failure"; }
 kill -KILL "$cutunit"
 tenths=0
