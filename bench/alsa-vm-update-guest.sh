@@ -11,7 +11,7 @@ start_unit() {
   rm -f unit.log  # a "ready" of the unit before must not count for this one
   ./q9-unit --system alsa --flash older --verify-source embedded --verify-exit >unit.log 2>&1 &
   unit=$!
-  until grep -q '^ready' unit.log; do
+  until grep -qs '^ready' unit.log; do
     kill -0 "$unit" 2>/dev/null || { echo "FAILED: the unit did not start"; cat unit.log; exit 1; }
     sleep 0.1
   done
