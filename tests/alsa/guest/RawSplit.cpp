@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "GuestRig.h"
@@ -81,7 +82,8 @@ class Receiver {
 struct Sender {
   // Sends one message; false on a failure. *sent is when the sender counted it as sent.
   using Send = std::function<bool(const Bytes&, Clock::time_point* sent)>;
-  Sender(std::string senderName, Send sendOne) : name(std::move(senderName)), send(sendOne) {}
+  Sender(std::string senderName, Send sendOne)
+      : name(std::move(senderName)), send(std::move(sendOne)) {}
   std::string name;
   Send send;
   std::vector<double> sentUs, receivedUs, cpuUs;
