@@ -4,7 +4,9 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace kv5 {
@@ -218,13 +220,31 @@ std::string VirtualRawPort::ClientName() const {
 }
 
 bool VirtualRawPort::Write(const uint8_t* bytes, size_t count) {
+  return Put(bytes, count) && Drain();
+}
+
+bool VirtualRawPort::Put(const uint8_t* bytes, size_t count) {
   size_t written = 0;
   while (written < count) {
     const ssize_t result = snd_rawmidi_write(impl_->out, bytes + written, count - written);
     if (result < 0) return false;
     written += static_cast<size_t>(result);
   }
+  return true;
+}
+
+bool VirtualRawPort::Drain() {
   return snd_rawmidi_drain(impl_->out) >= 0;
+}
+
+bool VirtualRawPort::WaitEmpty() {
+  snd_rawmidi_status_t* status = nullptr;
+  snd_rawmidi_status_alloca(&status);
+  for (;;) {
+    if (snd_rawmidi_status(impl_->out, status) < 0) return false;
+    if (snd_rawmidi_status_get_avail(status) >= kRawBufferBytes) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
 }
 
 std::vector<uint8_t> VirtualRawPort::ReadSysex(int timeoutMs) {

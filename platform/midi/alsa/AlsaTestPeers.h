@@ -54,8 +54,16 @@ class VirtualRawPort {
 
   // The name of the sequencer client that stands for this port.
   std::string ClientName() const;
-  // Writes all bytes and waits until they have left; false on an error.
+  // Writes all bytes and waits until they have left (Put, then Drain); false on an error.
   bool Write(const uint8_t* bytes, size_t count);
+  // Hands all bytes to the kernel with blocking writes, as a plain program does; false on an
+  // error. The driver may still be taking them when this returns.
+  bool Put(const uint8_t* bytes, size_t count);
+  // The library's drain: until the driver has taken every byte, and then the driver's own drain
+  // (for virtual raw MIDI, which has none, a fixed sleep of the kernel's).
+  bool Drain();
+  // Until the kernel's output buffer is empty, looking at its state every 20 microseconds.
+  bool WaitEmpty();
   // Reads until an F7 arrives or timeoutMs pass without a byte; what was read.
   std::vector<uint8_t> ReadSysex(int timeoutMs);
 
