@@ -47,7 +47,7 @@ class TimerServices {
 };
 
 // The platform's timer: a thread per event with absolute-deadline sleeps, on a condition variable
-// on Linux and on an event object on Windows.
+// on Linux and in WaitOnAddress on Windows.
 std::unique_ptr<TimerServices> MakeSystemTimerServices();
 
 }  // namespace kv5

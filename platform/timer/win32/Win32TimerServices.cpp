@@ -1,7 +1,9 @@
-// The periodic timer of Windows: one thread per event, waiting on an auto-reset event object with
-// the time left to its next deadline as the timeout. A wake or a kill sets the object, so a tick
-// comes early or the thread ends at once; a tick that rests lets the thread wait up to its rest
-// limit, and an idle window then wakes a few times a second instead of a thousand.
+// The periodic timer of Windows: one thread per event, sleeping in WaitOnAddress on a counter of
+// notices with the time left to its next deadline as the timeout. A wake or a kill bumps the
+// counter, so a tick comes early or the thread ends at once; a tick that rests lets the thread
+// sleep up to its rest limit, and an idle window then wakes a few times a second instead of a
+// thousand. WaitOnAddress needs no kernel object: under Wine it stays inside the process, where a
+// wait on an event object goes through the Wine server and wakes late when the machine is busy.
 //
 // A wait's timeout counts in the system's timer resolution, so every event holds a
 // timeBeginPeriod of its resolution for as long as it runs, as the multimedia timer does for its
@@ -20,21 +22,27 @@
 namespace kv5 {
 namespace {
 
-class EventObjectSignal : public TimerSignal {
+class AddressSignal : public TimerSignal {
  public:
-  // Null when the event object cannot be made.
   static std::unique_ptr<TimerSignal> Make(uint32_t resolution) {
-    auto signal = std::unique_ptr<EventObjectSignal>(new EventObjectSignal(resolution));
-    if (signal->handle_ == nullptr) return nullptr;
-    return signal;
+    return std::make_unique<AddressSignal>(resolution);
   }
 
-  ~EventObjectSignal() override {
-    Ended();
-    if (handle_ != nullptr) CloseHandle(handle_);
+  explicit AddressSignal(uint32_t resolution) {
+    TIMECAPS caps{};
+    if (timeGetDevCaps(&caps, sizeof caps) != TIMERR_NOERROR) return;
+    // 0 asks for the finest resolution, as with timeSetEvent.
+    const UINT period = std::clamp<UINT>(resolution, caps.wPeriodMin, caps.wPeriodMax);
+    if (timeBeginPeriod(period) == TIMERR_NOERROR) period_ = period;
   }
+  ~AddressSignal() override { Ended(); }
+  AddressSignal(const AddressSignal&) = delete;
+  AddressSignal& operator=(const AddressSignal&) = delete;
 
-  void Notify() override { ::SetEvent(handle_); }
+  void Notify() override {
+    InterlockedIncrement(&notices_);
+    WakeByAddressAll(const_cast<LONG*>(&notices_));
+  }
 
   void WaitUntil(std::unique_lock<std::mutex>& hold,
                  std::chrono::steady_clock::time_point deadline) override {
@@ -42,8 +50,11 @@ class EventObjectSignal : public TimerSignal {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
+    // Read under the lock: a notice after the caller's look at the event changes the counter
+    // from this value, and WaitOnAddress then returns at once.
+    LONG seen = notices_;
     hold.unlock();
-    WaitForSingleObject(handle_, static_cast<DWORD>(left.count()));
+    WaitOnAddress(&notices_, &seen, sizeof seen, static_cast<DWORD>(left.count()));
     hold.lock();
   }
 
@@ -53,20 +64,11 @@ class EventObjectSignal : public TimerSignal {
   }
 
  private:
-  explicit EventObjectSignal(uint32_t resolution)
-      : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
-    TIMECAPS caps{};
-    if (handle_ == nullptr || timeGetDevCaps(&caps, sizeof caps) != TIMERR_NOERROR) return;
-    // 0 asks for the finest resolution, as with timeSetEvent.
-    const UINT period = std::clamp<UINT>(resolution, caps.wPeriodMin, caps.wPeriodMax);
-    if (timeBeginPeriod(period) == TIMERR_NOERROR) period_ = period;
-  }
-
-  const HANDLE handle_;
+  volatile LONG notices_ = 0;
   UINT period_ = 0;  // the resolution begun for this event; 0: none
 };
 
-class EventTimerServices : public TimerServices {
+class Win32TimerServices : public TimerServices {
  public:
   uint32_t GetDevCaps(TimeCaps* caps) override {
     if (caps == nullptr) return TIMERR_NOCANDO;
@@ -91,13 +93,13 @@ class EventTimerServices : public TimerServices {
   }
 
  private:
-  TimerEventThreads events_{&EventObjectSignal::Make};
+  TimerEventThreads events_{&AddressSignal::Make};
 };
 
 }  // namespace
 
 std::unique_ptr<TimerServices> MakeSystemTimerServices() {
-  return std::make_unique<EventTimerServices>();
+  return std::make_unique<Win32TimerServices>();
 }
 
 }  // namespace kv5
