@@ -46,8 +46,8 @@ class TimerServices {
   virtual uint32_t RestEvent(uint32_t id, uint32_t restLimit) = 0;
 };
 
-// The platform's timer: a thread per event with absolute-deadline sleeps on Linux, the
-// multimedia timer on Windows.
+// The platform's timer: a thread per event with absolute-deadline sleeps, on a condition variable
+// on Linux and in WaitOnAddress on Windows.
 std::unique_ptr<TimerServices> MakeSystemTimerServices();
 
 }  // namespace kv5

@@ -134,8 +134,6 @@ TEST(ThreadTimerServices, RefusesEventsItCannotRun) {
   EXPECT_EQ(services->RestEvent(12345, 100), TIMERR_NOCANDO);
 }
 
-// The multimedia timer of Windows has no early tick: its events tick on their period alone.
-#if !defined(_WIN32)
 TEST(ThreadTimerServices, ARestingEventTicksAgainOnlyWhenWoken) {
   auto services = MakeSystemTimerServices();
   Probe probe;
@@ -174,7 +172,20 @@ TEST(ThreadTimerServices, WakesDuringATickBringOneMoreTickAfterIt) {
   EXPECT_EQ(probe.mostAtOnce, 1);
   EXPECT_EQ(services->KillEvent(id), TIMERR_NOERROR);
 }
-#endif
+
+TEST(ThreadTimerServices, ARestEndsByItsLimitWithoutAWake) {
+  auto services = MakeSystemTimerServices();
+  Probe probe;
+  probe.services = services.get();
+  probe.restLimit = 5;
+  // A period far longer than the test: every tick after the first is a rest's end.
+  const uint32_t id = services->SetEvent(1000000, 1, &Procedure,
+                                         reinterpret_cast<uintptr_t>(&probe), TIME_PERIODIC);
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(services->WakeEvent(id), TIMERR_NOERROR);
+  EXPECT_TRUE(WaitForCalls(probe, 3));
+  EXPECT_EQ(services->KillEvent(id), TIMERR_NOERROR);
+}
 
 TEST(ThreadTimerServices, DestructionEndsEveryEvent) {
   Probe first, second;

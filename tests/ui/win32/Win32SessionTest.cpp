@@ -1,5 +1,5 @@
 // Whole sessions driven through the real Win32 dialog against the virtual unit over the loopback
-// MIDI system, with the multimedia timer running the reply poller.
+// MIDI system, with the Windows timer running the reply poller.
 #include <gtest/gtest.h>
 
 #include <atomic>
