@@ -1,6 +1,7 @@
 #!/bin/bash
 # run-in-vm.sh [--cache DIR] [--timeout SECONDS] [--memory MB] [--env NAME=VALUE]... [--keep]
 #              SCRIPT [FILE...]
+# run-in-vm.sh --host-root [--prefix DIR] [other options as above] SCRIPT [ARG...]
 #
 # Runs SCRIPT as root in a throw-away machine whose kernel has the ALSA sequencer: a Debian
 # bookworm kernel booted under qemu (software emulation, no KVM needed) from an initramfs that
@@ -9,8 +10,17 @@
 # programs among them need, taken from this machine. SCRIPT runs under busybox sh in /test, with
 # /test first on PATH and each --env variable exported (and the caller's *SAN_OPTIONS).
 #
+# With --host-root the guest mounts this machine's whole root read-only over virtio-9p instead,
+# and SCRIPT (a path here) runs with this machine's bash, chrooted into that root, with ARGs and
+# the --env variables, where
+#   /tmp         is a tmpfs of the guest's own (Wine's server socket lives there),
+#   /tmp/prefix  is the Wine prefix given by --prefix, as an overlay (read-only below, a tmpfs
+#                above), so the guest can write to it and nothing reaches the host's copy,
+# and every other path (the build trees among them) is this machine's, read-only.
+#
 # The kernel and busybox packages are fetched once with apt and kept in the cache folder
-# (default ./alsa-vm-cache), of which only the kernel image and its sound modules stay (~110 MB).
+# (default ./alsa-vm-cache), of which only the kernel image and its sound, 9p, virtio and overlay
+# modules stay (~110 MB).
 #
 # Exit status: SCRIPT's; 77 when qemu cannot run on this machine (a test runner skips then);
 # 124 when the guest ran out of time; 125 when it gave no result (it did not boot); 1 when the
@@ -21,8 +31,9 @@ CACHE=$PWD/alsa-vm-cache
 TIMEOUT=600
 MEMORY=1024
 KEEP=
+HOSTROOT=
+PREFIX=
 ENVS=()
-MODULES="snd-seq-dummy snd-virmidi"
 while [ $# -gt 0 ]; do
   case $1 in
     --cache) CACHE=$2; shift 2 ;;
@@ -36,15 +47,22 @@ while [ $# -gt 0 ]; do
       esac
       shift 2 ;;
     --keep) KEEP=1; shift ;;
+    --host-root) HOSTROOT=1; shift ;;
+    --prefix) HOSTROOT=1; PREFIX=$(readlink -f "$2"); shift 2 ;;
     --) shift; break ;;
     -*) echo "run-in-vm: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
 done
-[ $# -ge 1 ] || { sed -n '2,20s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,27s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 SCRIPT=$(readlink -f "$1"); shift
 [ -f "$SCRIPT" ] || { echo "run-in-vm: no script $SCRIPT" >&2; exit 2; }
 [ "$TIMEOUT" -ge 60 ] || TIMEOUT=60
+if [ -n "$HOSTROOT" ]; then
+  MODULES="snd-seq-dummy virtio_pci 9pnet_virtio 9p overlay"
+else
+  MODULES="snd-seq-dummy snd-virmidi"
+fi
 
 T0=$(date +%s%N)
 say() {
@@ -66,7 +84,7 @@ G=$CACHE/guest
 APT=(-q -o Dir::Cache::archives="$CACHE/apt" -o APT::Sandbox::User=root)
 exec 9>"$CACHE/lock"
 flock 9
-if [ ! -f "$G/ready" ]; then
+if [ ! -f "$G/extracted" ]; then
   say "fetching the kernel and busybox into $CACHE"
   kernel_package() {
     apt-cache depends linux-image-amd64 2>/dev/null |
@@ -86,9 +104,13 @@ if [ ! -f "$G/ready" ]; then
     fail "cannot download linux-image-amd64 and busybox-static with apt (apt-get update as root)"
   rm -rf "$G"
   mkdir -p "$G"
-  # Only the kernel image, the sound modules and the module indexes: ~10 MB of the 400 MB.
+  # Only the kernel image, the modules of the sound, of a host root over 9p and of an overlay, and
+  # the module indexes: ~10 MB of the 400 MB.
   dpkg-deb --fsys-tarfile "$CACHE/apt/${KPKG}"_*.deb |
     tar -x -C "$G" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/sound/*' \
+      './lib/modules/*/kernel/fs/9p/*' './lib/modules/*/kernel/net/9p/*' \
+      './lib/modules/*/kernel/fs/netfs/*' './lib/modules/*/kernel/fs/fscache/*' \
+      './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/fs/overlayfs/*' \
       './lib/modules/*/modules.*'
   dpkg-deb --fsys-tarfile "$CACHE/apt"/busybox-static_*.deb | tar -x -C "$G" ./bin/busybox
   KV=$(ls "$G/lib/modules")
@@ -104,7 +126,7 @@ if [ ! -f "$G/ready" ]; then
     rm -f "$G/boot/vmlinux"
   done
   rm -f "$CACHE/apt/${KPKG}"_*.deb
-  touch "$G/ready"
+  touch "$G/extracted"
 fi
 flock -u 9
 KV=$(cat "$G/kver")
@@ -116,7 +138,7 @@ KERNEL=$G/boot/vmlinux
 W=$(mktemp -d "${TMPDIR:-/tmp}/run-in-vm.XXXXXX")
 if [ -n "$KEEP" ]; then say "keeping $W"; else trap 'rm -rf "$W"' EXIT; fi
 R=$W/root
-mkdir -p "$R"/{bin,sbin,proc,sys,dev,tmp,etc,test,lib/modules/"$KV",usr/share/alsa}
+mkdir -p "$R"/{bin,sbin,proc,sys,dev,tmp,etc,test,host,lib/modules/"$KV",usr/share/alsa}
 cp "$BB" "$R/bin/busybox"
 for f in $(awk -v want="$MODULES" '
     BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) { x = w[i]; gsub(/_/, "-", x); W[x] = 1 } }
@@ -130,8 +152,13 @@ cp "$G/lib/modules/$KV"/modules.{order,builtin,builtin.modinfo} "$R/lib/modules/
 "$BB" depmod -b "$R" "$KV"
 # alsa-lib finds the sequencer through its configuration.
 cp -a /usr/share/alsa/alsa.conf /usr/share/alsa/alsa.conf.d "$R/usr/share/alsa/" 2>/dev/null || true
-cp "$SCRIPT" "$R/test/"
-for file in "$@"; do
+FILES=("$@")
+if [ -n "$HOSTROOT" ]; then
+  FILES=()  # the script and its arguments are on the host root
+else
+  cp "$SCRIPT" "$R/test/"
+fi
+for file in "${FILES[@]+"${FILES[@]}"}"; do
   [ -f "$file" ] || fail "no file $file"
   cp -L "$file" "$R/test/"
   if [ "$(head -c 4 "$file" | tr -d '\0' | tail -c 3)" = ELF ]; then
@@ -167,8 +194,31 @@ done
     [ -z "${!v:-}" ] || case ${!v} in *\'*) ;; *) printf "export %s='%s'\n" "$v" "${!v}" ;; esac
   done
   for e in "${ENVS[@]+"${ENVS[@]}"}"; do printf "export %s='%s'\n" "${e%%=*}" "${e#*=}"; done
+  if [ -n "$HOSTROOT" ]; then
+    given() { echo "$1 || { echo '$2 failed'; echo '@@RUN-IN-VM-EXIT=125@@'; poweroff -f; }"; }
+    given 'mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host' \
+      'mount 9p'
+    echo 'mount -t tmpfs -o size=1g tmp /host/tmp'
+    if [ -n "$PREFIX" ]; then
+      echo 'mkdir -p /host/tmp/ovl/upper /host/tmp/ovl/work /host/tmp/prefix'
+      given "mount -t overlay overlay -o lowerdir=/host$PREFIX,upperdir=/host/tmp/ovl/upper,workdir=/host/tmp/ovl/work /host/tmp/prefix" \
+        'overlay mount'
+    fi
+    echo 'mount -t proc proc /host/proc; mount -t sysfs sys /host/sys; mount -t devtmpfs dev /host/dev'
+    echo 'mkdir -p /host/dev/shm /host/dev/pts /host/tmp/home'
+    echo 'mount -t tmpfs shm /host/dev/shm; mount -t devpts devpts /host/dev/pts'
+    echo 'mount -t tmpfs run /host/run; mount -t tmpfs root /host/root'
+  fi
   echo 'echo "guest: up after $(cut -d" " -f1 /proc/uptime)s; /dev/snd: $(ls /dev/snd | tr "\n" " ")"'
-  echo "cd /test; sh /test/$(basename "$SCRIPT"); rc=\$?"
+  if [ -n "$HOSTROOT" ]; then
+    # The script sees only these variables (and the --env ones), not the initramfs' exports.
+    printf 'chroot /host /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin \\\n'
+    printf '  HOME=/tmp/home TMPDIR=/tmp'
+    for e in "${ENVS[@]+"${ENVS[@]}"}"; do printf " '%s'" "$e"; done
+    printf ' /bin/bash%s; rc=$?\n' "$(printf ' %q' "$SCRIPT" "$@")"
+  else
+    echo "cd /test; sh /test/$(basename "$SCRIPT"); rc=\$?"
+  fi
   echo 'echo "@@RUN-IN-VM-EXIT=$rc@@ after $(cut -d" " -f1 /proc/uptime)s"'
   echo 'poweroff -f'
 } >"$R/init"
@@ -177,9 +227,14 @@ chmod +x "$R/init"
 say "initramfs $(du -k "$W/initrd.cpio" | cut -f1) KiB; booting $KV under qemu (TCG)"
 
 # 4. Boot; the serial console goes to stdout and the log, the exit status comes from its marker.
+# With this machine's root: the root over virtio-9p, and no SMAP (-cpu max alone makes every Wine
+# process fault at its first return to user mode under qemu 7.2).
+QEMU_ARGS=(-cpu max)
+[ -z "$HOSTROOT" ] || QEMU_ARGS=(-cpu max,-smap
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap)
 set +e
-timeout "$TIMEOUT" qemu-system-x86_64 -accel tcg -cpu max -m "$MEMORY" -smp 2 -display none \
-  -monitor none -serial stdio -no-reboot -kernel "$KERNEL" -initrd "$W/initrd.cpio" \
+timeout "$TIMEOUT" qemu-system-x86_64 -accel tcg "${QEMU_ARGS[@]}" -m "$MEMORY" -smp 2 \
+  -display none -monitor none -serial stdio -no-reboot -kernel "$KERNEL" -initrd "$W/initrd.cpio" \
   -append "console=ttyS0 panic=-1 quiet loglevel=3 mitigations=off" \
   </dev/null 2>&1 | tee "$W/console.log"
 QEMU=${PIPESTATUS[0]}

@@ -1,7 +1,7 @@
 // The Windows window's update through the system's real MIDI devices, for the sequencer machine
-// of run-wine-vm.sh: the dialog runs in this process on winmm, a second thread picks the virtual
-// unit's ports by the names Wine gives them, presses Execute and waits for the completion. The
-// unit's own verification of its flash is judged by guest-update.sh.
+// of run-in-vm.sh --host-root: the dialog runs in this process on winmm, a second thread picks the
+// virtual unit's ports by the names Wine gives them, presses Execute and waits for the completion.
+// The unit's own verification of its flash is judged by guest-update.sh.
 #include <gtest/gtest.h>
 
 #include <string>

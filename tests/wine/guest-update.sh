@@ -1,6 +1,7 @@
 #!/bin/bash
-# Runs in the sequencer machine of run-wine-vm.sh: the Windows build's programs through Wine's
-# winmm against the virtual unit on the kernel's sequencer. One Wine server serves every program.
+# Runs in the sequencer machine of run-in-vm.sh --host-root: the Windows build's programs through
+# Wine's winmm against the virtual unit on the kernel's sequencer. One Wine server serves every
+# program.
 #   guest-update.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
 # verbose: the unit prints every message it handles during kv5update.exe's part; failed-update:
 # at the end, an update the unit refuses (every FlashWrite answered 17), then a check.
@@ -68,6 +69,20 @@ run() {
   echo "[guest] $name: exit status $status after $elapsed"
 }
 
+# kv5update.exe with its transcript (what it sent and received, with times) in $1.log.
+kv5() {
+  local name=$1 limit=$2
+  shift 2
+  run "$name" "$limit" "$wine" "$exe" --log "Z:/tmp/$name.log" "$@"
+}
+# What a failed step leaves to judge it by: the program's transcript and the unit's log so far.
+explain() {
+  echo "[guest] $1: transcript"
+  tail -n 40 "$1.log" 2>/dev/null
+  echo "[guest] $1: the unit's log"
+  tail -n 20 unit.log
+}
+
 # The exit status a program means, or 139: Wine's MIDI driver (8.0) now and then still crashes in
 # its notification thread while the process ends, after the program's work and output are done;
 # the output and the unit's verification judge then.
@@ -88,20 +103,20 @@ start_unit || exit 1
 
 in="TELVOR Q9 - MIDI Out"
 out="TELVOR Q9 - MIDI In"
-run list 180 "$wine" "$exe" list
+kv5 list 180 list
 cat list.txt
 grep -qF "$in" list.txt && grep -qF "$out" list.txt || fail "the unit's ports are not listed"
 expect_status list 0
 list_seconds=$elapsed
 
 printf 'SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >before.expected
-run check-before 180 "$wine" "$exe" check --in "$in" --out "$out"
+kv5 check-before 180 check --in "$in" --out "$out"
 cat check-before.txt
-cmp -s check-before.txt before.expected || fail "the report before the update"
+cmp -s check-before.txt before.expected || { explain check-before; fail "the report before the update"; }
 expect_status check-before 0
 
 # Wine's driver warns when it has to add an F0 or F7 to a buffer: a message sent in pieces.
-WINEDEBUG=warn+midi run update 420 "$wine" "$exe" update --yes-write-test-package --in "$in" --out "$out"
+WINEDEBUG=warn+midi kv5 update 420 update --yes-write-test-package --in "$in" --out "$out"
 update_seconds=$elapsed
 tail -n 3 update.txt
 grep -v ':midi:' update.err | tail -n 3
@@ -109,13 +124,14 @@ if grep -q 'Adding missing' update.err; then
   grep ':midi:' update.err | sed 's/^[0-9a-f]*:/:/' | sort | uniq -c | sort -rn | head -5
   fail "messages reached Wine's driver in pieces"
 fi
-tail -n 1 update.txt | grep -q '^Version update completed\.$' || fail "the update did not complete"
+tail -n 1 update.txt | grep -q '^Version update completed\.$' ||
+  { explain update; fail "the update did not complete"; }
 expect_status update 0
 
 printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >after.expected
-run check-after 180 "$wine" "$exe" check --in "$in" --out "$out"
+kv5 check-after 180 check --in "$in" --out "$out"
 cat check-after.txt
-cmp -s check-after.txt after.expected || fail "the report after the update"
+cmp -s check-after.txt after.expected || { explain check-after; fail "the report after the update"; }
 expect_status check-after 0
 [ "${3:-}" = verbose ] && grep -n -E 'write|erase|read|identity|enter|refus|code' unit.log | head -n 60
 stop_unit "kv5update.exe"
@@ -148,9 +164,9 @@ if [ "${3:-}" = failed-update ]; then
   "$q9" --system alsa --flash older --fault code:write:*:17 >unit.log 2>&1 &
   unit=$!
   sleep 3
-  run failed-update 300 "$wine" "$exe" update --yes-write-test-package --in "$in" --out "$out"
+  kv5 failed-update 300 update --yes-write-test-package --in "$in" --out "$out"
   tail -n 3 failed-update.txt failed-update.err
-  run check-failed 300 "$wine" "$exe" check --in "$in" --out "$out"
+  kv5 check-failed 300 check --in "$in" --out "$out"
   cat check-failed.txt check-failed.err
   kill -TERM "$unit"; wait "$unit"; tail -n 12 unit.log
 fi

@@ -2,10 +2,11 @@
 # wine-update-test.sh RELEASE_BUILD WINDOWS_BUILD [verbose|failed-update]
 #
 # The Windows build's update through Wine's winmm over a real ALSA sequencer, in one boot of the
-# sequencer machine (run-wine-vm.sh, guest-update.sh). The Wine prefix is one of its own, made
+# sequencer machine with this machine's root (tests/alsa/run-in-vm.sh --host-root, guest-update.sh),
+# whose kernel it shares with the release build's guest tests (their cache). The Wine prefix is one of its own, made
 # here once: the tests' prefix has no audio driver, so no MIDI devices, while this one keeps
 # Wine's default (the ALSA driver) and only turns the display off.
-# Exit status as run-wine-vm.sh's: 0 passed, 77 skipped (no qemu), anything else failed.
+# Exit status as run-in-vm.sh's: 0 passed, 77 skipped (no qemu), anything else failed.
 set -euo pipefail
 here=$(dirname "$(readlink -f "$0")")
 release=$(readlink -f "$1")
@@ -31,5 +32,5 @@ if [ ! -f "$prefix/.kv5-ready" ]; then
   ) </dev/null >"$prefix-setup.log" 2>&1
   touch "$prefix/.kv5-ready"
 fi
-exec "$here/run-wine-vm.sh" --cache "$windows/wine-vm-cache" --prefix "$prefix" --timeout 470 \
-  "$here/guest-update.sh" "$release" "$windows" "${3:-}"
+exec "$here/../alsa/run-in-vm.sh" --cache "$release/alsa-vm-cache" --prefix "$prefix" \
+  --memory 2048 --timeout 470 "$here/guest-update.sh" "$release" "$windows" "${3:-}"
