@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -78,6 +79,7 @@ struct VirtualUnit::Impl {
   bool started = false;
   bool stopping = false;
   bool sending = false;
+  uint32_t unsent = 0;  // messages the endpoint refused: answers the host never gets
   Clock::time_point start = Clock::now();
   Clock::time_point rxFree{};     // when the incoming line is free again
   Clock::time_point txFree{};     // when the outgoing line is free again
@@ -134,8 +136,9 @@ bool VirtualUnit::Impl::HandleDueOutput(std::unique_lock<std::mutex>& hold, Cloc
   }
   sending = true;
   hold.unlock();
-  endpoint.Send(pending.bytes.data(), pending.bytes.size());
+  const bool sent = endpoint.Send(pending.bytes.data(), pending.bytes.size());
   hold.lock();
+  if (!sent) ++unsent;
   sending = false;
   progress.notify_all();
   return true;
@@ -269,7 +272,11 @@ void VirtualUnit::ClearTranscript() {
 }
 
 std::string VirtualUnit::Summary() const {
-  return SummarizeTranscript(Transcript());
+  std::string summary = SummarizeTranscript(Transcript());
+  std::lock_guard<std::mutex> hold(impl_->lock);
+  if (impl_->unsent != 0)
+    summary += "could not send " + std::to_string(impl_->unsent) + " message(s)\n";
+  return summary;
 }
 
 KindCounts VirtualUnit::Counts() const {

@@ -75,7 +75,8 @@ class VirtualUnit {
 
   std::vector<TranscriptEntry> Transcript() const;
   void ClearTranscript();
-  std::string Summary() const;  // SummarizeTranscript of the transcript
+  // SummarizeTranscript of the transcript, and a line on the messages the link refused to send.
+  std::string Summary() const;
   KindCounts Counts() const;
   uint32_t Count(MessageKind kind) const;  // Any: every message received
   std::vector<HostAnswer> HostAnswers() const;

@@ -23,11 +23,16 @@ class TestEndpoint : public MidiEndpoint {
     std::lock_guard<std::mutex> hold(lock_);
     sent_.push_back({std::vector<uint8_t>(bytes, bytes + length), Clock::now()});
     arrived_.notify_all();
-    return true;
+    return !refuse_;
   }
   std::string Name() const override { return "test"; }
 
   void Deliver(const std::vector<uint8_t>& bytes) { receiver_(bytes.data(), bytes.size()); }
+  // Send reports every message as not sent (a link that could not take it).
+  void Refuse() {
+    std::lock_guard<std::mutex> hold(lock_);
+    refuse_ = true;
+  }
   bool WaitForSent(size_t count, std::chrono::milliseconds timeout = 5s) {
     std::unique_lock<std::mutex> hold(lock_);
     return arrived_.wait_for(hold, timeout, [&] { return sent_.size() >= count; });
@@ -54,6 +59,7 @@ class TestEndpoint : public MidiEndpoint {
   std::mutex lock_;
   std::condition_variable arrived_;
   std::vector<Sent> sent_;
+  bool refuse_ = false;
 };
 
 TEST(VirtualUnit, AnswersOnItsThreadInOrder) {
@@ -169,6 +175,21 @@ TEST(VirtualUnit, SendsItsOwnRequestsAndRecordsTheAnswers) {
   ASSERT_TRUE(endpoint.WaitForSent(6));
   EXPECT_EQ(endpoint.SentBytes(5), Hex("F0 47 00 F7"));
   EXPECT_NE(unit.Summary().find("host-result 1"), std::string::npos) << unit.Summary();
+}
+
+TEST(VirtualUnit, ItsSummaryCountsTheAnswersTheLinkRefused) {
+  TestEndpoint endpoint;
+  VirtualUnit unit(endpoint, test::ConfigWith(InitialFlash::Package));
+  unit.Start();
+  endpoint.Deliver(Hex("F0 7E 00 06 01 F7"));
+  ASSERT_TRUE(unit.WaitIdle(5s));
+  EXPECT_EQ(unit.Summary().find("could not send"), std::string::npos) << unit.Summary();
+  endpoint.Refuse();
+  endpoint.Deliver(Hex("F0 7E 00 06 01 F7"));
+  endpoint.Deliver(test::ReadRequest(0x170FE0, 4));
+  ASSERT_TRUE(unit.WaitIdle(5s));
+  EXPECT_NE(unit.Summary().find("could not send 2 message(s)"), std::string::npos)
+      << unit.Summary();
 }
 
 TEST(VirtualUnit, StopsWithAnswersPendingAndIgnoresLaterTraffic) {
