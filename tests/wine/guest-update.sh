@@ -162,16 +162,22 @@ fi
 # The same update by the Linux build, over the same sequencer.
 start_unit && {
   t0=$(now)
-  "$release/tools/kv5update/kv5update" --backend alsa update --yes-write-test-package \
-    >linux.out 2>&1
+  "$release/tools/kv5update/kv5update" --backend alsa --log /tmp/linux.log update \
+    --yes-write-test-package >linux.out 2>&1
   status=$?
   linux_seconds=$(since "$t0")
   tail -n 1 linux.out
   [ "$status" -eq 0 ] || fail "the Linux build's update: exit status $status"
   stop_unit "the Linux build"
 }
+# A session's own time in its transcript: from the first message sent to the outcome.
+session() {
+  awk '/ ms  -> / && !t { t = $1 } / ms  outcome: / && t { printf "%.1f s", ($1 - t) / 1000; exit }' \
+    "$1" 2>/dev/null
+}
 echo "[guest] the same update: Windows build through Wine ${update_seconds:-?} (with Wine's start," \
-  "about a list's ${list_seconds:-?}), Linux build ${linux_seconds:-?}"
+  "about a list's ${list_seconds:-?}), Linux build ${linux_seconds:-?}; the sessions alone:" \
+  "$(session update.log) and $(session linux.log)"
 
 if [ "${3:-}" = failed-update ]; then
   "$q9" --system alsa --flash older --fault code:write:*:17 >unit.log 2>&1 &
