@@ -201,8 +201,8 @@ done
     echo 'mount -t tmpfs -o size=1g tmp /host/tmp'
     if [ -n "$PREFIX" ]; then
       echo 'mkdir -p /host/tmp/ovl/upper /host/tmp/ovl/work /host/tmp/prefix'
-      given "mount -t overlay overlay -o lowerdir=/host$PREFIX,upperdir=/host/tmp/ovl/upper,workdir=/host/tmp/ovl/work /host/tmp/prefix" \
-        'overlay mount'
+      layers=lowerdir=/host$PREFIX,upperdir=/host/tmp/ovl/upper,workdir=/host/tmp/ovl/work
+      given "mount -t overlay overlay -o $layers /host/tmp/prefix" 'overlay mount'
     fi
     echo 'mount -t proc proc /host/proc; mount -t sysfs sys /host/sys; mount -t devtmpfs dev /host/dev'
     echo 'mkdir -p /host/dev/shm /host/dev/pts /host/tmp/home'

@@ -3,9 +3,9 @@
 #
 # The Windows build's update through Wine's winmm over a real ALSA sequencer, in one boot of the
 # sequencer machine with this machine's root (tests/alsa/run-in-vm.sh --host-root, guest-update.sh),
-# whose kernel it shares with the release build's guest tests (their cache). The Wine prefix is one of its own, made
-# here once: the tests' prefix has no audio driver, so no MIDI devices, while this one keeps
-# Wine's default (the ALSA driver) and only turns the display off.
+# whose kernel it shares with the release build's guest tests (their cache). The Wine prefix is
+# one of its own, made here once: the tests' prefix has no audio driver, so no MIDI devices, while
+# this one keeps Wine's default (the ALSA driver) and only turns the display off.
 # Exit status as run-in-vm.sh's: 0 passed, 77 skipped (no qemu), anything else failed.
 set -euo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -15,7 +15,7 @@ wine=$(command -v wine || command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 [ -x "$wine" ] || { echo "wine-update-test: no Wine here; skipped" >&2; exit 77; }
 for f in "$release/tools/q9unit/q9-unit" "$release/tools/kv5update/kv5update" \
-  "$windows/tools/kv5update/kv5update.exe"; do
+  "$windows/tools/kv5update/kv5update.exe" "$windows/tests/wine/wine_window_update.exe"; do
   [ -f "$f" ] || { echo "wine-update-test: $f is not built" >&2; exit 1; }
 done
 
