@@ -150,6 +150,45 @@ TEST(SysexInputBuffers, EveryMessageBecomesOneBufferInArrivalOrder) {
   EXPECT_NE(got[0].thread, std::this_thread::get_id());
 }
 
+TEST(SysexInputBuffers, FeedAndDeliverRunsTheCallbackOnTheFeederWhileNoneRuns) {
+  Owner owner(64);
+  owner.requeue = false;
+  owner.Open();
+  const Bytes first = Message(9, 1), second = Message(7, 2);
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  owner.Buffers().FeedAndDeliver(both.data(), both.size());
+  // Handed back before the call returned, on this thread; the second message waits for a buffer.
+  auto got = owner.Deliveries();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].bytes, first);
+  EXPECT_EQ(got[0].thread, std::this_thread::get_id());
+  // The buffer comes from elsewhere: the delivery thread goes on with what waited.
+  ASSERT_EQ(owner.Buffers().AddBuffer(owner.Header(0)), MMSYSERR_NOERROR);
+  ASSERT_TRUE(owner.WaitFor(2));
+  got = owner.Deliveries();
+  EXPECT_EQ(got[1].bytes, second);
+  EXPECT_NE(got[1].thread, std::this_thread::get_id());
+}
+
+TEST(SysexInputBuffers, FeedAndDeliverDuringACallbackLeavesItsBytesToTheOneDelivering) {
+  Owner owner(64);
+  owner.callbackDelayMs = 50;
+  owner.Open();
+  const Bytes first = Message(9, 3), second = Message(7, 4);
+  std::thread other([&] { owner.Buffers().FeedAndDeliver(first.data(), first.size()); });
+  while (!owner.inCallback) std::this_thread::yield();
+  owner.Buffers().FeedAndDeliver(second.data(), second.size());
+  other.join();
+  // The other feeder delivered both, in order; this call returned without a callback of its own.
+  const auto got = owner.Deliveries();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].bytes, first);
+  EXPECT_EQ(got[1].bytes, second);
+  EXPECT_EQ(got[0].thread, got[1].thread);
+  EXPECT_NE(got[1].thread, std::this_thread::get_id());
+}
+
 TEST(SysexInputBuffers, MessageSplitAcrossManyFeedsIsOneBuffer) {
   Owner owner(64);
   owner.Open();

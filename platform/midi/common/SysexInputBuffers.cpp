@@ -12,6 +12,7 @@ SysexInputBuffers::~SysexInputBuffers() {
     std::lock_guard<std::mutex> hold(lock_);
     quit_ = true;
   }
+  work_.notify_one();
   changed_.notify_all();
   delivery_.join();
 }
@@ -34,8 +35,12 @@ MidiResult SysexInputBuffers::AddBuffer(MidiHeader* header) {
     header->dwBytesRecorded = 0;
     header->dwFlags = (flags & ~MHDR_DONE) | MHDR_INQUEUE;
     queued_.push_back(header);
+    // Whoever is handing a buffer back (the owner queues the next one from inside that callback)
+    // looks for more work once the callback has returned: waking the delivery thread as well
+    // would only make it look and sleep again.
+    if (delivering_) return MMSYSERR_NOERROR;
   }
-  changed_.notify_all();
+  work_.notify_one();
   return MMSYSERR_NOERROR;
 }
 
@@ -44,7 +49,7 @@ MidiResult SysexInputBuffers::Start() {
     std::lock_guard<std::mutex> hold(lock_);
     started_ = true;
   }
-  changed_.notify_all();
+  work_.notify_one();
   return MMSYSERR_NOERROR;
 }
 
@@ -53,7 +58,7 @@ void SysexInputBuffers::StopInput(std::unique_lock<std::mutex>& hold) {
   // delivery thread had got to it before the stop.
   if (started_) {
     stopping_ = true;
-    changed_.notify_all();
+    work_.notify_one();
     changed_.wait(hold, [this] { return !delivering_ && !CanConsume(); });
     stopping_ = false;
   }
@@ -95,13 +100,39 @@ MidiResult SysexInputBuffers::CanClose() {
   return queued_.empty() ? MMSYSERR_NOERROR : MIDIERR_STILLPLAYING;
 }
 
+bool SysexInputBuffers::Append(const uint8_t* bytes, size_t count) {
+  if (!started_ || stopping_ || quit_ || vanished_) return false;
+  pending_.insert(pending_.end(), bytes, bytes + count);
+  while (pending_.size() > kPendingLimit) pending_.pop_front();
+  return true;
+}
+
 void SysexInputBuffers::Feed(const uint8_t* bytes, size_t count) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!started_ || stopping_ || quit_ || vanished_) return;
-    pending_.insert(pending_.end(), bytes, bytes + count);
-    while (pending_.size() > kPendingLimit) pending_.pop_front();
+    if (!Append(bytes, count)) return;
   }
+  work_.notify_one();
+}
+
+void SysexInputBuffers::FeedAndDeliver(const uint8_t* bytes, size_t count) {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (!Append(bytes, count)) return;
+  // While a callback runs, its caller (the delivery thread or another feeder) goes on with these
+  // bytes after it; otherwise nobody is consuming, and this thread does it.
+  if (delivering_) return;
+  bool consumed = false;
+  while (!closeNoticeDue_ && CanConsume()) {
+    ConsumeByte(hold);
+    consumed = true;
+  }
+  if (!consumed) {
+    // The bytes wait for a buffer, or behind a close notice: the delivery thread's work.
+    hold.unlock();
+    work_.notify_one();
+    return;
+  }
+  // A Stop may be waiting for the delivery to run dry.
   changed_.notify_all();
 }
 
@@ -120,7 +151,8 @@ void SysexInputBuffers::Vanish() {
     if (inSysex_ && !queued_.empty()) queued_.front()->dwBytesRecorded = 0;
     inSysex_ = false;
   }
-  changed_.notify_all();
+  work_.notify_one();
+  changed_.notify_all();  // nothing is left to consume, which a Stop may be waiting for
 }
 
 void SysexInputBuffers::HandBack(std::unique_lock<std::mutex>& hold, uint32_t message) {
@@ -155,10 +187,15 @@ void SysexInputBuffers::DeliveryLoop() {
   for (;;) {
     if (!quit_ && !closeNoticeDue_ && !CanConsume()) {
       changed_.notify_all();  // a Stop may be waiting for the delivery to run dry
-      changed_.wait(hold, [this] { return quit_ || closeNoticeDue_ || CanConsume(); });
+      work_.wait(hold, [this] { return quit_ || closeNoticeDue_ || CanConsume(); });
     }
     if (quit_) return;
     if (closeNoticeDue_) {
+      // A feeder may be inside a data callback: the notice comes after it.
+      if (delivering_) {
+        changed_.wait(hold, [this] { return quit_ || !delivering_; });
+        continue;
+      }
       closeNoticeDue_ = false;
       delivering_ = true;
       hold.unlock();
@@ -168,37 +205,40 @@ void SysexInputBuffers::DeliveryLoop() {
       changed_.notify_all();
       continue;
     }
+    ConsumeByte(hold);
+  }
+}
 
-    const uint8_t byte = pending_.front();
-    if (byte >= 0xF8) {  // real-time bytes may appear anywhere and are not part of a message
-      pending_.pop_front();
-      continue;
-    }
-    if (!inSysex_) {
-      pending_.pop_front();
-      if (byte != kSysexStartByte) continue;  // outside a message: short messages are not captured
-      inSysex_ = true;
-      MidiHeader* header = queued_.front();
-      header->lpData[header->dwBytesRecorded++] = byte;
-      continue;
-    }
-    MidiHeader* header = queued_.front();
-    if (byte & 0x80 && byte != kSysexEndByte) {
-      // A status byte ends the message before its F7: what was captured comes back as an error.
-      // A new F0 then starts the next message; any other status byte is dropped.
-      inSysex_ = false;
-      if (byte != kSysexStartByte) pending_.pop_front();
-      if (header->dwBytesRecorded > 0) HandBack(hold, MIM_LONGERROR);
-      continue;
-    }
+void SysexInputBuffers::ConsumeByte(std::unique_lock<std::mutex>& hold) {
+  const uint8_t byte = pending_.front();
+  if (byte >= 0xF8) {  // real-time bytes may appear anywhere and are not part of a message
     pending_.pop_front();
+    return;
+  }
+  if (!inSysex_) {
+    pending_.pop_front();
+    if (byte != kSysexStartByte) return;  // outside a message: short messages are not captured
+    inSysex_ = true;
+    MidiHeader* header = queued_.front();
     header->lpData[header->dwBytesRecorded++] = byte;
-    if (byte == kSysexEndByte) {
-      inSysex_ = false;
-      HandBack(hold, MIM_LONGDATA);
-    } else if (header->dwBytesRecorded == header->dwBufferLength) {
-      HandBack(hold, MIM_LONGDATA);  // the message goes on in the next buffer
-    }
+    return;
+  }
+  MidiHeader* header = queued_.front();
+  if (byte & 0x80 && byte != kSysexEndByte) {
+    // A status byte ends the message before its F7: what was captured comes back as an error.
+    // A new F0 then starts the next message; any other status byte is dropped.
+    inSysex_ = false;
+    if (byte != kSysexStartByte) pending_.pop_front();
+    if (header->dwBytesRecorded > 0) HandBack(hold, MIM_LONGERROR);
+    return;
+  }
+  pending_.pop_front();
+  header->lpData[header->dwBytesRecorded++] = byte;
+  if (byte == kSysexEndByte) {
+    inSysex_ = false;
+    HandBack(hold, MIM_LONGDATA);
+  } else if (header->dwBytesRecorded == header->dwBufferLength) {
+    HandBack(hold, MIM_LONGDATA);  // the message goes on in the next buffer
   }
 }
 

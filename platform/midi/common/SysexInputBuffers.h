@@ -1,7 +1,9 @@
 // The input side that every backend other than winmm shares: it takes the bytes a transport
 // received, in any split, and fills the buffers the owner queued, as the multimedia input device
-// does. Bytes are handed over to a delivery thread of its own, so a transport never runs the
-// owner's callback on its own thread and a sender never waits for the receiver.
+// does. Bytes fed with Feed are handed over to a delivery thread of its own, so the transport's
+// thread never runs the owner's callback; a transport whose thread may run it (it holds no lock
+// that the callback takes and nothing waits for it meanwhile) feeds with FeedAndDeliver instead
+// and saves the wake-up of the delivery thread for every message.
 #pragma once
 
 #include <condition_variable>
@@ -48,6 +50,11 @@ class SysexInputBuffers {
   // Bytes from the transport, in arrival order. Bytes outside a SysEx message (short messages,
   // real-time bytes) are ignored. Non-blocking; bytes received while stopped are discarded.
   void Feed(const uint8_t* bytes, size_t count);
+  // As Feed, but when no callback is running the calling thread consumes the bytes itself and
+  // runs the callbacks they complete; otherwise (and for bytes that wait for a buffer) the one
+  // already delivering, or the delivery thread, goes on with them. The caller must hold no lock
+  // that the callback may take.
+  void FeedAndDeliver(const uint8_t* bytes, size_t count);
   // The transport lost bytes at this point of the stream: the message being received is dropped
   // (its buffer comes back as MIM_LONGERROR, which makes no entry), never delivered with a hole.
   void MarkLoss();
@@ -59,6 +66,11 @@ class SysexInputBuffers {
   static constexpr uint8_t kLossMark = 0xF4;
 
   void DeliveryLoop();
+  // Appends fed bytes to pending_; false when input refuses them (lock held).
+  bool Append(const uint8_t* bytes, size_t count);
+  // Consumes the front pending byte, which CanConsume allowed (lock held, released during a
+  // callback).
+  void ConsumeByte(std::unique_lock<std::mutex>& hold);
   // True when the delivery thread has a byte it can consume now.
   bool CanConsume() const;
   // Ends input: new bytes are refused, those already fed are delivered where a buffer takes them.
@@ -73,13 +85,16 @@ class SysexInputBuffers {
   const uintptr_t instance_;
 
   std::mutex lock_;
+  // The delivery thread waits on work_ alone, so the notices that only callers wait for
+  // (changed_) never wake it.
+  std::condition_variable work_;
   std::condition_variable changed_;
   std::deque<MidiHeader*> queued_;
   std::deque<uint8_t> pending_;
   bool started_ = false;
   bool stopping_ = false;    // Stop or Reset is delivering what was fed before it; Feed refuses
   bool inSysex_ = false;     // a message has begun and not yet ended
-  bool delivering_ = false;  // the delivery thread is inside the callback
+  bool delivering_ = false;  // a callback runs (on the delivery thread, a feeder or a Stop)
   bool quit_ = false;
   bool vanished_ = false;
   bool closeNoticeDue_ = false;  // MIM_CLOSE is still to be sent

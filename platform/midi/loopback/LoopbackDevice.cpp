@@ -32,9 +32,12 @@ void LoopbackDevice::SetReceiver(Receiver receiver) {
 }
 
 bool LoopbackDevice::Send(const uint8_t* bytes, size_t length) {
-  // Feed copies the bytes and returns at once; holding the lock keeps the input alive meanwhile.
+  // Holding the lock keeps the input alive meanwhile. The host's callback runs on this thread
+  // when the input is idle: it queues the message and wakes the consumer without a thread of the
+  // input's own in between. It takes the services' table lock, which is never held while this
+  // one is taken.
   std::lock_guard<std::mutex> hold(inputLock_);
-  if (input_) input_->Feed(bytes, length);
+  if (input_) input_->FeedAndDeliver(bytes, length);
   return true;
 }
 
@@ -43,9 +46,9 @@ void LoopbackDevice::AttachInput(std::shared_ptr<SysexInputBuffers> input) {
   input_ = std::move(input);
 }
 
-std::shared_ptr<SysexInputBuffers> LoopbackDevice::DetachInput() {
+void LoopbackDevice::DetachInput(const std::shared_ptr<SysexInputBuffers>& input) {
   std::lock_guard<std::mutex> hold(inputLock_);
-  return std::move(input_);
+  if (input_ == input) input_.reset();
 }
 
 MidiResult LoopbackDevice::TakeOutput(MidiHeader* header) {

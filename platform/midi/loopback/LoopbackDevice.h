@@ -31,13 +31,15 @@ class LoopbackDevice : public MidiEndpoint {
   // The endpoint's side.
   void SetReceiver(Receiver receiver) override;
   // Feeds the host's input device when it is open; otherwise the bytes go nowhere, as on a cable
-  // that nobody listens to. Never blocks on the host.
+  // that nobody listens to. The host's input callback may run on the calling thread, but nothing
+  // waits for the host to take the message up.
   bool Send(const uint8_t* bytes, size_t length) override;
   std::string Name() const override { return name_; }
 
   // The host's input: the buffers of the open input device, or none.
   void AttachInput(std::shared_ptr<SysexInputBuffers> input);
-  std::shared_ptr<SysexInputBuffers> DetachInput();
+  // Detaches the given input if it is the one attached; returns once no feed uses it.
+  void DetachInput(const std::shared_ptr<SysexInputBuffers>& input);
 
   // The host's output.
   MidiResult TakeOutput(MidiHeader* header);

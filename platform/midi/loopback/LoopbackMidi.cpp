@@ -71,17 +71,23 @@ class LoopbackMidi::Impl::InSide : public MidiInServices {
   MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                   uintptr_t instance) override {
     if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> hold(impl_.lock);
-    if (device >= impl_.devices.size()) return MMSYSERR_BADDEVICEID;
-    LoopbackDevice* target = impl_.devices[device].get();
-    for (const auto& entry : impl_.inputs) {
-      if (entry.second.device == target) return MMSYSERR_ALLOCATED;
+    LoopbackDevice* target = nullptr;
+    std::shared_ptr<SysexInputBuffers> buffers;
+    {
+      std::lock_guard<std::mutex> hold(impl_.lock);
+      if (device >= impl_.devices.size()) return MMSYSERR_BADDEVICEID;
+      target = impl_.devices[device].get();
+      for (const auto& entry : impl_.inputs) {
+        if (entry.second.device == target) return MMSYSERR_ALLOCATED;
+      }
+      const MidiInHandle opened = impl_.nextHandle++;
+      buffers = std::make_shared<SysexInputBuffers>(opened, callback, instance);
+      impl_.inputs[opened] = OpenInput{buffers, target};
+      *handle = opened;
     }
-    const MidiInHandle opened = impl_.nextHandle++;
-    auto buffers = std::make_shared<SysexInputBuffers>(opened, callback, instance);
-    impl_.inputs[opened] = OpenInput{buffers, target};
+    // Attached outside the table lock: a feeder holds the device's input lock while it runs the
+    // host's callback, which takes the table lock. The input is not started yet.
     target->AttachInput(buffers);
-    *handle = opened;
     return MMSYSERR_NOERROR;
   }
 
@@ -117,16 +123,17 @@ class LoopbackMidi::Impl::InSide : public MidiInServices {
     if (busy != MMSYSERR_NOERROR) return busy;
     // No buffer is queued, so stopping makes no callback; afterwards fed bytes are dropped.
     buffers->Stop();
-    std::shared_ptr<SysexInputBuffers> detached;
+    LoopbackDevice* device = nullptr;
     {
       std::lock_guard<std::mutex> hold(impl_.lock);
       auto found = impl_.inputs.find(handle);
       if (found == impl_.inputs.end()) return MMSYSERR_INVALHANDLE;
-      detached = found->second.device->DetachInput();
+      device = found->second.device;
       impl_.inputs.erase(found);
     }
-    // The last references go here, outside the lock: destruction joins the delivery thread.
-    detached.reset();
+    // Detached outside the table lock, as Open attaches.
+    device->DetachInput(buffers);
+    // The last reference goes here, outside the lock: destruction joins the delivery thread.
     buffers.reset();
     return MMSYSERR_NOERROR;
   }
@@ -212,17 +219,16 @@ LoopbackMidi::Impl::Impl()
     : in(std::make_unique<InSide>(*this)), out(std::make_unique<OutSide>(*this)) {}
 
 LoopbackMidi::Impl::~Impl() {
-  // Inputs the host left open stop delivering before the devices go.
-  std::vector<std::shared_ptr<SysexInputBuffers>> open;
+  // Inputs the host left open stop delivering before the devices go. They are detached outside
+  // the table lock: a feeder may be running the host's callback, which takes that lock.
+  std::vector<OpenInput> open;
   {
     std::lock_guard<std::mutex> hold(lock);
-    for (auto& entry : inputs) {
-      entry.second.device->DetachInput();
-      open.push_back(std::move(entry.second.buffers));
-    }
+    for (auto& entry : inputs) open.push_back(std::move(entry.second));
     inputs.clear();
     outputs.clear();
   }
+  for (const OpenInput& input : open) input.device->DetachInput(input.buffers);
   open.clear();
   devices.clear();
 }
