@@ -11,9 +11,17 @@ AlsaMidiIn::~AlsaMidiIn() {
 }
 
 void AlsaMidiIn::Deliver(int port, const uint8_t* bytes, size_t count) {
-  std::lock_guard<std::mutex> hold(lock_);
-  auto found = byPort_.find(port);
-  if (found != byPort_.end()) found->second->buffers->Feed(bytes, count);
+  std::shared_ptr<Device> device;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = byPort_.find(port);
+    if (found == byPort_.end()) return;
+    device = found->second;
+  }
+  // Without the lock, which the owner's callback takes when it queues its buffer again: the
+  // callback may run here, on the reader's thread, when the device is not delivering already.
+  // A device closed meanwhile has stopped its input and refuses the bytes.
+  device->buffers->FeedAndDeliver(bytes, count);
 }
 
 void AlsaMidiIn::MarkLoss() {

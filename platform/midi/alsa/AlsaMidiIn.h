@@ -60,7 +60,7 @@ class AlsaMidiIn : public MidiInServices {
   snd_seq_t* const seq_;
   const AlsaConfig config_;
   SeqDeviceSnapshot list_;
-  std::mutex lock_;  // guards the maps; held while the reader feeds a device
+  std::mutex lock_;  // guards the maps
   std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
   std::map<int, std::shared_ptr<Device>> byPort_;
   MidiInHandle nextHandle_ = 1;

@@ -51,9 +51,10 @@ MidiResult JackMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc ca
   opened->port = std::make_unique<JackPort>(client, ours);
   opened->buffers = std::make_unique<SysexInputBuffers>(id, callback, instance);
   SysexInputBuffers* buffers = opened->buffers.get();
+  // The stream's reader thread, not JACK's realtime one, may run the owner's callback.
   opened->stream = std::make_unique<JackInputStream>(
       client, ours, link_.Config().inputRingBytes,
-      [buffers](const uint8_t* bytes, size_t count) { buffers->Feed(bytes, count); });
+      [buffers](const uint8_t* bytes, size_t count) { buffers->FeedAndDeliver(bytes, count); });
   if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
   if (!client.ConnectAndWait(theirs, opened->port->Name(), ours, theirs,
                              std::chrono::milliseconds(link_.Config().connectTimeoutMs))) {
