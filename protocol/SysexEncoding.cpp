@@ -3,6 +3,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KV5_CRC_FOLDING 1
+#endif
+
 namespace kv5 {
 static_assert(CrcTable[1] == 0x77073096u && CrcTable[128] == 0xEDB88320u &&
               CrcTable[255] == 0x2D02EF8Du);
@@ -41,6 +46,71 @@ uint64_t PackGroup(uint64_t seven) {
   return ((seven & 0x007F7F7F7F7F7F7Full) << 8) | flag;
 }
 
+#if defined(KV5_CRC_FOLDING)
+#define KV5_FOLDING_TARGET __attribute__((target("pclmul,sse4.1")))
+
+KV5_FOLDING_TARGET __m128i LoadBlock(const uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// A block folded forward by the constant pair k: its low half times k's low, its high half times
+// k's high, both added to the block `next`.
+KV5_FOLDING_TARGET __m128i Fold(__m128i block, __m128i k, __m128i next) {
+  const __m128i low = _mm_clmulepi64_si128(block, k, 0x00);
+  const __m128i high = _mm_clmulepi64_si128(block, k, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+// The checksum of whole 16-byte blocks by carry-less multiplication, some ten times as fast as
+// the tables: the running remainder is kept as four 128-bit blocks, each folded forward over the
+// next 64 bytes, then folded into one block, to 64 bits, and reduced to 32 (Barrett). The
+// constants are the powers of x, modulo the bit-reflected polynomial P, that fold by 64 and by 16
+// bytes and from 128 to 64 bits, then P and the Barrett quotient x^64 / P. count is at least 64
+// and a multiple of 16; crc is the running value as SysexCrc32 keeps it.
+KV5_FOLDING_TARGET uint32_t FoldedCrc(const uint8_t* data, uint32_t count, uint32_t crc) {
+  __m128i x1 = _mm_xor_si128(LoadBlock(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x2 = LoadBlock(data + 16);
+  __m128i x3 = LoadBlock(data + 32);
+  __m128i x4 = LoadBlock(data + 48);
+  data += 64;
+  count -= 64;
+  const __m128i by64 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+  for (; count >= 64; count -= 64, data += 64) {
+    x1 = Fold(x1, by64, LoadBlock(data));
+    x2 = Fold(x2, by64, LoadBlock(data + 16));
+    x3 = Fold(x3, by64, LoadBlock(data + 32));
+    x4 = Fold(x4, by64, LoadBlock(data + 48));
+  }
+  const __m128i by16 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
+  x1 = Fold(x1, by16, x2);
+  x1 = Fold(x1, by16, x3);
+  x1 = Fold(x1, by16, x4);
+  for (; count >= 16; count -= 16, data += 16) x1 = Fold(x1, by16, LoadBlock(data));
+  // 128 bits to 64.
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  x2 = _mm_clmulepi64_si128(x1, by16, 0x10);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+  x2 = _mm_srli_si128(x1, 4);
+  x1 = _mm_and_si128(x1, low32);
+  x1 = _mm_clmulepi64_si128(x1, _mm_set_epi64x(0, 0x0163cd6124), 0x00);
+  x1 = _mm_xor_si128(x1, x2);
+  // Barrett reduction to 32 bits.
+  const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
+  x2 = _mm_and_si128(x1, low32);
+  x2 = _mm_clmulepi64_si128(x2, poly, 0x10);
+  x2 = _mm_and_si128(x2, low32);
+  x2 = _mm_clmulepi64_si128(x2, poly, 0x00);
+  x1 = _mm_xor_si128(x1, x2);
+  return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
+}
+
+bool CanFold() {
+  static const bool supported =
+      __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return supported;
+}
+#endif
+
 }  // namespace
 
 uint32_t CrcStep(uint32_t crc, uint8_t byte) {
@@ -49,6 +119,14 @@ uint32_t CrcStep(uint32_t crc, uint8_t byte) {
 
 uint32_t SysexCrc32(const uint8_t* data, uint32_t count) {
   uint32_t crc = 0xFFFFFFFFu;
+#if defined(KV5_CRC_FOLDING)
+  if (count >= 64 && CanFold()) {
+    const uint32_t blocks = count & ~15u;
+    crc = FoldedCrc(data, blocks, crc);
+    data += blocks;
+    count -= blocks;
+  }
+#endif
   if constexpr (kLittleEndian) {
     const auto& t = SliceTables;
     for (; count >= 8; count -= 8, data += 8) {
