@@ -30,7 +30,17 @@ bool PacedLink::Send(const uint8_t* bytes, size_t length) {
 }
 
 void PacedLink::Occupy(size_t length) const {
-  std::this_thread::sleep_for(std::chrono::microseconds(length * 1'000'000ull / bytesPerSecond_));
+  // A line's timing is exact to the byte, but a sleep ends late by the timer's slack and the
+  // thread's wake-up, some 30-100 us on a loaded machine: on a 7-byte reply at USB speed that
+  // would be ten times its wire time. So the sleep ends early and the rest is waited out busily:
+  // yielding there would let a loaded machine's other jobs stretch the wait by milliseconds.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kSleepMargin = std::chrono::microseconds(150);
+  const Clock::time_point end =
+      Clock::now() + std::chrono::microseconds(length * 1'000'000ull / bytesPerSecond_);
+  if (end - Clock::now() > kSleepMargin) std::this_thread::sleep_until(end - kSleepMargin);
+  while (Clock::now() < end) {
+  }
 }
 
 }  // namespace kv5
