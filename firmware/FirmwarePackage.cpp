@@ -5,9 +5,18 @@
 #include "firmware/EmbeddedImages.h"
 
 namespace kv5 {
+namespace {
+
+ImageLookup imageLookup = EmbeddedImage;
+
+}  // namespace
 
 FirmwareImage OpenImage(int resourceId) {
-  return EmbeddedImage(resourceId);
+  return imageLookup(resourceId);
+}
+
+void SetImageLookup(ImageLookup lookup) {
+  imageLookup = lookup != nullptr ? lookup : EmbeddedImage;
 }
 
 int ReadImageBytes(int resourceId, uint32_t offset, uint32_t count, uint8_t* destination) {

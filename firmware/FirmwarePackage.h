@@ -99,6 +99,12 @@ constexpr std::array<std::array<uint8_t, 4>, 3> AcceptedDeviceCodes = {{
 // The image with that id; an empty view (nullptr, 0) when the package holds none.
 FirmwareImage OpenImage(int resourceId);
 
+// Where OpenImage and ReadImageBytes find images. The embedded package unless a test sets a
+// package of its own (one the real build never holds, such as one without an image); nullptr
+// sets the embedded package again. Not to be changed while a session runs.
+using ImageLookup = FirmwareImage (*)(int resourceId);
+void SetImageLookup(ImageLookup lookup);
+
 // Copies count bytes from offset of the image: 0 after copying, -1 when the package holds no
 // such image or the bytes would run past its end (the destination is then untouched).
 int ReadImageBytes(int resourceId, uint32_t offset, uint32_t count, uint8_t* destination);

@@ -85,4 +85,21 @@ int MemoryReadRequest(uint8_t* message, uint8_t modelByte, uint32_t address, uin
   return kMemoryReadRequestLength;
 }
 
+const char* HostRequestName(uint8_t command) {
+  switch (command) {
+    case kCommandEnterUpdateMode:
+      return "enter";
+    case kCommandFlashWrite:
+      return "write";
+    case kCommandFinishUpdate:
+      return "finish";
+    case kCommandFlashErase:
+      return "erase";
+    case kCommandMemory:
+      return "read";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace kv5

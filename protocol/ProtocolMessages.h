@@ -61,4 +61,8 @@ int FlashErase(uint8_t* message, uint8_t modelByte, uint32_t address, uint32_t s
 int FlashWrite(uint8_t* message, uint8_t modelByte, uint32_t address, const uint8_t* data, int k);
 int MemoryReadRequest(uint8_t* message, uint8_t modelByte, uint32_t address, uint32_t length);
 
+// The short name of a vendor command the host sends as a request: "enter", "write", "finish",
+// "erase" or "read"; nullptr for any other command byte (the result code among them).
+const char* HostRequestName(uint8_t command);
+
 }  // namespace kv5

@@ -11,22 +11,8 @@ std::string MessageKind(const uint8_t* bytes, uint32_t length) {
     if (bytes[4] == kIdentityReplyId) return "identity-reply";
   }
   if (length >= 5 && bytes[0] == kSysexStart && bytes[1] == kVendorId) {
-    switch (bytes[4]) {
-      case kCommandResult:
-        return "result";
-      case kCommandEnterUpdateMode:
-        return "enter";
-      case kCommandFlashWrite:
-        return "write";
-      case kCommandFinishUpdate:
-        return "finish";
-      case kCommandFlashErase:
-        return "erase";
-      case kCommandMemory:
-        return "read";
-      default:
-        break;
-    }
+    if (bytes[4] == kCommandResult) return "result";
+    if (const char* name = HostRequestName(bytes[4])) return name;
   }
   return "other";
 }

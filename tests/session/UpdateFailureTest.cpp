@@ -7,6 +7,7 @@
 
 #include "SessionRig.h"
 #include "SessionScripts.h"
+#include "firmware/EmbeddedImages.h"
 #include "firmware/FirmwarePackage.h"
 #include "session/UpdateWorker.h"
 
@@ -100,6 +101,34 @@ TEST(UpdateFailure, BootStampRead) {
   // Fewer bytes than asked for: the stamp must not be made of what an earlier read left.
   ExpectEnding({"no bytes", "read", Always(Send(UnitReadReply({}))), ending});
   ExpectEnding({"two bytes", "read", Always(Send(UnitReadReply(Bytes{0x31, 0x2E}))), ending});
+}
+
+// Packages the real build never holds: one without the BOOT image, and one whose BOOT image ends
+// a byte before the end of its stamp (its own buffer of that length, so a read past it is caught).
+FirmwareImage WithoutBootImage(int resourceId) {
+  return resourceId == kBootImageId ? FirmwareImage{} : EmbeddedImage(resourceId);
+}
+
+FirmwareImage WithShortBootImage(int resourceId) {
+  if (resourceId != kBootImageId) return EmbeddedImage(resourceId);
+  static const std::vector<uint8_t> bytes = [] {
+    const FirmwareImage boot = EmbeddedImage(kBootImageId);
+    return std::vector<uint8_t>(boot.bytes, boot.bytes + kBootStamp.imageOffset + 3);
+  }();
+  return {bytes.data(), static_cast<uint32_t>(bytes.size())};
+}
+
+TEST(UpdateFailure, PackageWithoutTheBootStamp) {
+  // The unit's stamp is read, the package's cannot be: the session fails before it erases.
+  const Events ending = {"status:", "send:read", ErrorEvent(IDS_TRANSFER_ERROR), "leave"};
+  for (ImageLookup package : {WithoutBootImage, WithShortBootImage}) {
+    SetImageLookup(package);
+    SessionRig rig;
+    EXPECT_EQ(UpdateWorker(rig.host), 0);
+    SetImageLookup(nullptr);
+    EXPECT_EQ(Tail(rig.host.Events(), ending.size()), ending);
+    EXPECT_EQ(rig.host.Count("leave"), 1);
+  }
 }
 
 TEST(UpdateFailure, CodeBytesOf0x80AndMoreAreFailureAnswers) {

@@ -2,65 +2,64 @@
 
 namespace kv5 {
 
-class BusyDeviceWatch::InWatch : public MidiInServices {
+namespace {
+
+// What the input and output services have alike, passed through to the backend's; Opened notes
+// whether an open found the device held by another program.
+template <typename Services, typename Handle>
+class PassThrough : public Services {
  public:
-  InWatch(MidiInServices& in, std::atomic<bool>& busy) : in_(in), busy_(busy) {}
-  uint32_t GetNumDevs() override { return in_.GetNumDevs(); }
+  PassThrough(Services& services, std::atomic<bool>& busy) : services_(services), busy_(busy) {}
+  uint32_t GetNumDevs() override { return services_.GetNumDevs(); }
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override {
-    return in_.GetDevCaps(device, caps);
+    return services_.GetDevCaps(device, caps);
   }
-  MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
-                  uintptr_t instance) override {
-    const MidiResult result = in_.Open(handle, device, callback, instance);
+  MidiResult Reset(Handle handle) override { return services_.Reset(handle); }
+  MidiResult PrepareHeader(Handle handle, MidiHeader* header) override {
+    return services_.PrepareHeader(handle, header);
+  }
+  MidiResult UnprepareHeader(Handle handle, MidiHeader* header) override {
+    return services_.UnprepareHeader(handle, header);
+  }
+  MidiResult Close(Handle handle) override { return services_.Close(handle); }
+
+ protected:
+  MidiResult Opened(MidiResult result) {
     busy_ = result == MMSYSERR_ALLOCATED;
     return result;
   }
-  MidiResult Reset(MidiInHandle handle) override { return in_.Reset(handle); }
-  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override {
-    return in_.PrepareHeader(handle, header);
-  }
-  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override {
-    return in_.AddBuffer(handle, header);
-  }
-  MidiResult Start(MidiInHandle handle) override { return in_.Start(handle); }
-  MidiResult Stop(MidiInHandle handle) override { return in_.Stop(handle); }
-  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override {
-    return in_.UnprepareHeader(handle, header);
-  }
-  MidiResult Close(MidiInHandle handle) override { return in_.Close(handle); }
+
+  Services& services_;
 
  private:
-  MidiInServices& in_;
   std::atomic<bool>& busy_;
 };
 
-class BusyDeviceWatch::OutWatch : public MidiOutServices {
+}  // namespace
+
+class BusyDeviceWatch::InWatch : public PassThrough<MidiInServices, MidiInHandle> {
  public:
-  OutWatch(MidiOutServices& out, std::atomic<bool>& busy) : out_(out), busy_(busy) {}
-  uint32_t GetNumDevs() override { return out_.GetNumDevs(); }
-  MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override {
-    return out_.GetDevCaps(device, caps);
+  using PassThrough::PassThrough;
+  MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
+                  uintptr_t instance) override {
+    return Opened(services_.Open(handle, device, callback, instance));
   }
+  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override {
+    return services_.AddBuffer(handle, header);
+  }
+  MidiResult Start(MidiInHandle handle) override { return services_.Start(handle); }
+  MidiResult Stop(MidiInHandle handle) override { return services_.Stop(handle); }
+};
+
+class BusyDeviceWatch::OutWatch : public PassThrough<MidiOutServices, MidiOutHandle> {
+ public:
+  using PassThrough::PassThrough;
   MidiResult Open(MidiOutHandle* handle, uint32_t device) override {
-    const MidiResult result = out_.Open(handle, device);
-    busy_ = result == MMSYSERR_ALLOCATED;
-    return result;
-  }
-  MidiResult Close(MidiOutHandle handle) override { return out_.Close(handle); }
-  MidiResult PrepareHeader(MidiOutHandle handle, MidiHeader* header) override {
-    return out_.PrepareHeader(handle, header);
+    return Opened(services_.Open(handle, device));
   }
   MidiResult LongMsg(MidiOutHandle handle, MidiHeader* header) override {
-    return out_.LongMsg(handle, header);
+    return services_.LongMsg(handle, header);
   }
-  MidiResult Reset(MidiOutHandle handle) override { return out_.Reset(handle); }
-  MidiResult UnprepareHeader(MidiOutHandle handle, MidiHeader* header) override {
-    return out_.UnprepareHeader(handle, header);
-  }
-
- private:
-  MidiOutServices& out_;
-  std::atomic<bool>& busy_;
 };
 
 BusyDeviceWatch::BusyDeviceWatch(MidiBackend& backend)

@@ -99,20 +99,8 @@ std::string DescribeReceived(const uint8_t* m, uint32_t length) {
 std::string RequestKind(const uint8_t* m, uint32_t length) {
   if (IsGeneralInformation(m, length) && m[4] == kIdentityRequestId) return "identity";
   if (!IsVendor(m, length)) return {};
-  switch (m[4]) {
-    case kCommandEnterUpdateMode:
-      return "enter";
-    case kCommandFlashWrite:
-      return "write";
-    case kCommandFinishUpdate:
-      return "finish";
-    case kCommandFlashErase:
-      return "erase";
-    case kCommandMemory:
-      return "read";
-    default:
-      return {};
-  }
+  const char* name = HostRequestName(m[4]);
+  return name != nullptr ? name : "";
 }
 
 uint32_t RequestAddress(const uint8_t* m, uint32_t length) {
