@@ -121,6 +121,10 @@ TEST_F(JackRoundTripTest, ThreeHundredRoundTripsArriveInOrder) {
 TEST_F(JackRoundTripTest, MessagesArrivingBackToBackAreAllCaptured) {
   // The sender is a second backend in this process, so several messages leave in one cycle:
   // queued without waiting, they reach the receiving port as events of the same cycle.
+  // The messages outlive the backends: however the test ends (an assertion returns early), the
+  // sender's device closes and gives back what it still holds queued before they are freed.
+  std::vector<std::vector<uint8_t>> messages{MakeSysex(15, 1), MakeSysex(4700, 2), MakeSysex(6, 3)};
+  std::vector<MidiHeader> headers(messages.size());
   StartEcho("TELVOR Q9");
   auto receiver = OpenHost(0, "receiver");
   auto sender = OpenHost(0, "sender");
@@ -136,8 +140,6 @@ TEST_F(JackRoundTripTest, MessagesArrivingBackToBackAreAllCaptured) {
   ASSERT_GE(in.DeviceIndex, 0);
   ASSERT_EQ(in.Open(), 1);
 
-  std::vector<std::vector<uint8_t>> messages{MakeSysex(15, 1), MakeSysex(4700, 2), MakeSysex(6, 3)};
-  std::vector<MidiHeader> headers(messages.size());
   for (size_t i = 0; i < messages.size(); ++i) {
     headers[i].lpData = messages[i].data();
     headers[i].dwBufferLength = static_cast<uint32_t>(messages[i].size());
