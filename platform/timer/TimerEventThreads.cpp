@@ -83,6 +83,7 @@ uint32_t TimerEventThreads::RestEvent(uint32_t id, uint32_t restLimit) {
 
 void TimerEventThreads::Run(const std::shared_ptr<Event>& event) {
   using Clock = std::chrono::steady_clock;
+  event->signal->Started();
   std::unique_lock<std::mutex> hold(lock_);
   auto deadline = Clock::now() + event->period;
   for (;;) {

@@ -29,6 +29,8 @@ class TimerSignal {
   // Notify, or earlier for no reason.
   virtual void WaitUntil(std::unique_lock<std::mutex>& hold,
                          std::chrono::steady_clock::time_point deadline) = 0;
+  // On the event's thread before its first sleep.
+  virtual void Started() {}
   // On the event's thread once it has run its last tick; the thread ends right after.
   virtual void Ended() {}
 };
@@ -78,6 +80,27 @@ class TimerEventThreads {
   std::map<uint32_t, std::shared_ptr<Event>> events_;
   std::vector<std::shared_ptr<Event>> finished_;
   uint32_t nextId_ = 1;
+};
+
+// Timer services whose events are TimerEventThreads; the platform adds its timer capabilities
+// and periods.
+class EventThreadTimerServices : public TimerServices {
+ public:
+  explicit EventThreadTimerServices(TimerEventThreads::MakeSignal makeSignal)
+      : events_(std::move(makeSignal)) {}
+
+  uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure, uintptr_t user,
+                    uint32_t flags) override {
+    return events_.SetEvent(delay, resolution, procedure, user, flags);
+  }
+  uint32_t KillEvent(uint32_t id) override { return events_.KillEvent(id); }
+  uint32_t WakeEvent(uint32_t id) override { return events_.WakeEvent(id); }
+  uint32_t RestEvent(uint32_t id, uint32_t restLimit) override {
+    return events_.RestEvent(id, restLimit);
+  }
+
+ private:
+  TimerEventThreads events_;
 };
 
 }  // namespace kv5

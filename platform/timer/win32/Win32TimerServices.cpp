@@ -68,8 +68,10 @@ class AddressSignal : public TimerSignal {
   UINT period_ = 0;  // the resolution begun for this event; 0: none
 };
 
-class Win32TimerServices : public TimerServices {
+class Win32TimerServices : public EventThreadTimerServices {
  public:
+  Win32TimerServices() : EventThreadTimerServices(&AddressSignal::Make) {}
+
   uint32_t GetDevCaps(TimeCaps* caps) override {
     if (caps == nullptr) return TIMERR_NOCANDO;
     TIMECAPS platform{};
@@ -81,19 +83,6 @@ class Win32TimerServices : public TimerServices {
 
   uint32_t BeginPeriod(uint32_t period) override { return timeBeginPeriod(period); }
   uint32_t EndPeriod(uint32_t period) override { return timeEndPeriod(period); }
-
-  uint32_t SetEvent(uint32_t delay, uint32_t resolution, TimerProc procedure, uintptr_t user,
-                    uint32_t flags) override {
-    return events_.SetEvent(delay, resolution, procedure, user, flags);
-  }
-  uint32_t KillEvent(uint32_t id) override { return events_.KillEvent(id); }
-  uint32_t WakeEvent(uint32_t id) override { return events_.WakeEvent(id); }
-  uint32_t RestEvent(uint32_t id, uint32_t restLimit) override {
-    return events_.RestEvent(id, restLimit);
-  }
-
- private:
-  TimerEventThreads events_{&AddressSignal::Make};
 };
 
 }  // namespace
