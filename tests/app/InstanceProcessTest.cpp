@@ -27,7 +27,7 @@ int StartProbe(std::list<Child>& probes) {
 // without touching the lock (a claim to test it would take it).
 bool SlotHeld(int slot) {
   std::ifstream table("/proc/net/unix");
-  const std::string suffix = "/" + InstanceTitle(slot);
+  const std::string suffix = std::string("/").append(InstanceTitle(slot));
   for (std::string line; std::getline(table, line);) {
     if (line.size() >= suffix.size() &&
         line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
       out.write(reinterpret_cast<const char*>(seed.bytes.data()),
                 static_cast<std::streamsize>(seed.bytes.size()));
       if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", (folder / seed.name).c_str());
+        std::fprintf(stderr, "cannot write %s\n", (folder / seed.name).string().c_str());
         return 1;
       }
     }

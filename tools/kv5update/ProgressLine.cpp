@@ -97,8 +97,11 @@ std::string FormatBar(int64_t lower, int64_t upper, int64_t position, int width)
     const int64_t clamped = std::clamp(position, lower, upper);
     filled = static_cast<int>((clamped - lower) * width / (upper - lower));
   }
-  return "[" + std::string(static_cast<size_t>(filled), '#') +
-         std::string(static_cast<size_t>(std::max(width - filled, 0)), '.') + "]";
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(std::max(width - filled, 0)), '.');
+  bar += ']';
+  return bar;
 }
 
 ProgressLine::ProgressLine(std::ostream& out, bool live, int width)
@@ -181,7 +184,9 @@ std::string ProgressLine::LiveText() const {
   if (upper_ > lower_) {
     const int64_t percent = (static_cast<int64_t>(std::clamp(position_, lower_, upper_)) - lower_) *
                             100 / (static_cast<int64_t>(upper_) - lower_);
-    text += " " + std::to_string(percent) + "%";
+    text += ' ';
+    text += std::to_string(percent);
+    text += '%';
   }
   if (Transmitting()) {
     if (const std::optional<double> rate = rate_.BytesPerSecond()) {
