@@ -13,7 +13,8 @@
 # With --host-root the guest mounts this machine's whole root read-only over virtio-9p instead,
 # and SCRIPT (a path here) runs with this machine's bash, chrooted into that root, with ARGs and
 # the --env variables, where
-#   /tmp         is a tmpfs of the guest's own (Wine's server socket lives there),
+#   /tmp         is this machine's /tmp with a tmpfs of the guest's own above it, so the guest
+#                writes there (Wine's server socket lives there) and nothing reaches the host,
 #   /tmp/prefix  is the Wine prefix given by --prefix, as an overlay (read-only below, a tmpfs
 #                above), so the guest can write to it and nothing reaches the host's copy,
 # and every other path (the build trees among them) is this machine's, read-only.
@@ -198,10 +199,15 @@ done
     given() { echo "$1 || { echo '$2 failed'; echo '@@RUN-IN-VM-EXIT=125@@'; poweroff -f; }"; }
     given 'mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host' \
       'mount 9p'
-    echo 'mount -t tmpfs -o size=1g tmp /host/tmp'
+    # /tmp is this machine's /tmp with the guest's writes on a tmpfs above it: the checkout, its
+    # builds and the prefix may live under /tmp too, and stay visible.
+    echo 'mkdir -p /scratch && mount -t tmpfs -o size=1g scratch /scratch'
+    echo 'mkdir -p /scratch/tmp/upper /scratch/tmp/work /scratch/ovl/upper /scratch/ovl/work'
+    given 'mount -t overlay overlay -o lowerdir=/host/tmp,upperdir=/scratch/tmp/upper,workdir=/scratch/tmp/work /host/tmp' \
+      'tmp overlay mount'
     if [ -n "$PREFIX" ]; then
-      echo 'mkdir -p /host/tmp/ovl/upper /host/tmp/ovl/work /host/tmp/prefix'
-      layers=lowerdir=/host$PREFIX,upperdir=/host/tmp/ovl/upper,workdir=/host/tmp/ovl/work
+      echo 'mkdir -p /host/tmp/prefix'
+      layers=lowerdir=/host$PREFIX,upperdir=/scratch/ovl/upper,workdir=/scratch/ovl/work
       given "mount -t overlay overlay -o $layers /host/tmp/prefix" 'overlay mount'
     fi
     echo 'mount -t proc proc /host/proc; mount -t sysfs sys /host/sys; mount -t devtmpfs dev /host/dev'
