@@ -18,11 +18,17 @@ using test::Win32Child;
 using test::WindowsOfProcess;
 using test::WindowText;
 
-// Starts a probe and returns the slot it printed (-1 when it printed nothing).
+// Starts a probe and returns the slot it printed (-1 when it printed nothing, with what became of
+// the probe).
 int StartProbe(std::list<Win32Child>& probes) {
-  probes.emplace_back(KV5_SLOT_PROBE);
-  const std::optional<std::string> line = probes.back().ReadLine(30s);
-  return line ? std::stoi(*line) : -1;
+  Win32Child& probe = probes.emplace_back(KV5_SLOT_PROBE);
+  const std::optional<std::string> line = probe.ReadLine(30s);
+  if (line) return std::stoi(*line);
+  const std::optional<DWORD> code = probe.Wait(5s);
+  ADD_FAILURE() << "the probe printed no slot: started " << probe.Started() << ", read error "
+                << probe.LastReadError() << ", exit code "
+                << (code ? std::to_string(*code) : std::string("none (still running)"));
+  return -1;
 }
 
 void End(std::list<Win32Child>& probes, std::list<Win32Child>::iterator probe) {

@@ -65,13 +65,21 @@ std::optional<std::string> Win32Child::ReadLine(std::chrono::milliseconds limit)
       return line;
     }
     DWORD available = 0;
-    if (output_ == nullptr || !PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr))
-      return std::nullopt;  // the child closed its output
+    if (output_ == nullptr) return std::nullopt;
+    if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) {
+      lastError_ = GetLastError();
+      // A broken pipe is the child's end closed; any other failure may pass, so look again
+      // until the time limit.
+      if (lastError_ == ERROR_BROKEN_PIPE) return std::nullopt;
+      available = 0;
+    }
     if (available > 0) {
       char buffer[256];
       DWORD read = 0;
-      if (!ReadFile(output_, buffer, sizeof buffer, &read, nullptr) || read == 0)
+      if (!ReadFile(output_, buffer, sizeof buffer, &read, nullptr) || read == 0) {
+        lastError_ = GetLastError();
         return std::nullopt;
+      }
       pending_.append(buffer, read);
       continue;
     }

@@ -23,6 +23,8 @@ class Win32Child {
   DWORD Id() const { return id_; }
   // The next line of output without its line end; nullopt at end of output or the time limit.
   std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
+  // The system's error code of the last failed read of the output (0: none failed).
+  DWORD LastReadError() const { return lastError_; }
   void CloseInput();
   // The exit code; nullopt while still running at the limit.
   std::optional<DWORD> Wait(std::chrono::milliseconds limit);
@@ -33,6 +35,7 @@ class Win32Child {
   HANDLE input_ = nullptr;   // our end of the child's standard input
   HANDLE output_ = nullptr;  // our end of the child's standard output
   std::string pending_;
+  DWORD lastError_ = 0;
 };
 
 // The visible top-level windows of a process with the given window class.
