@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -42,10 +43,16 @@ class ThreadNotingIn : public MidiInServices {
   MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override {
     return fake_.PrepareHeader(handle, header);
   }
+  // From now on, the first time each buffer comes back it is refused as still queued.
+  void RefuseEachHandBackOnce() {
+    std::lock_guard<std::mutex> hold(lock_);
+    refuseOnce_ = true;
+  }
   MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override {
     {
       std::lock_guard<std::mutex> hold(lock_);
       addThreads_.push_back(std::this_thread::get_id());
+      if (refuseOnce_ && refused_.insert(header).second) return MIDIERR_STILLPLAYING;
     }
     return fake_.AddBuffer(handle, header);
   }
@@ -60,6 +67,8 @@ class ThreadNotingIn : public MidiInServices {
   MidiInServices& fake_;
   std::mutex lock_;
   std::vector<std::thread::id> addThreads_;
+  bool refuseOnce_ = false;
+  std::set<MidiHeader*> refused_;
 };
 
 Bytes Message(size_t length) {
@@ -118,7 +127,8 @@ TEST(RelayedMidiIn, DriverBuffersGoBackFromItsOwnThreadMessagesBackToBackAndClos
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(rig.fake.DeliverLongData(reply));
   ASSERT_TRUE(Rig::WaitFor([&] { return rig.driver->AddThreads().size() == atOpen + 3; }));
   const auto threads = rig.driver->AddThreads();
-  for (size_t i = atOpen; i < threads.size(); ++i) EXPECT_NE(threads[i], std::this_thread::get_id());
+  for (size_t i = atOpen; i < threads.size(); ++i)
+    EXPECT_NE(threads[i], std::this_thread::get_id());
 
   // A message under way when the port closes comes back with its bytes, and Close completes.
   ASSERT_TRUE(Rig::WaitFor([&] { return !rig.fake.QueuedInputBuffers().empty(); }));
@@ -129,6 +139,22 @@ TEST(RelayedMidiIn, DriverBuffersGoBackFromItsOwnThreadMessagesBackToBackAndClos
   EXPECT_FALSE(rig.fake.InputOpen());
   EXPECT_EQ(rig.Entries(), (std::vector<Bytes>{reply, reply, reply, {0xF0, 0x01, 0x02}}));
   EXPECT_EQ(rig.fake.Count("midiInUnprepareHeader"), kHeld);
+}
+
+TEST(RelayedMidiIn, ABufferTheDriverRefusesAsStillQueuedGoesBackLater) {
+  Rig rig;
+  ASSERT_EQ(rig.port->Open(), 1);
+  rig.driver->RefuseEachHandBackOnce();
+  // Twice as many messages as buffers, each waiting for one back with the driver: a refused
+  // buffer given up would leave none after the first round.
+  const Bytes reply = Message(15);
+  for (int i = 0; i < 2 * RelayedMidiIn::kDriverBuffers; ++i) {
+    ASSERT_TRUE(rig.Deliver(reply, 0, reply.size())) << "message " << i;
+  }
+  ASSERT_TRUE(Rig::WaitFor(
+      [&] { return rig.fake.QueuedInputBuffers().size() == RelayedMidiIn::kDriverBuffers; }));
+  EXPECT_EQ(rig.Entries().size(), 2u * RelayedMidiIn::kDriverBuffers);
+  EXPECT_EQ(rig.port->Close(), 0);
 }
 
 TEST(RelayedMidiIn, PiecesOfOneMessageBecomeOneBufferUpToAFullBuffer) {

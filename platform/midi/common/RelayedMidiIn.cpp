@@ -201,9 +201,23 @@ void RelayedMidiIn::HandBackLoop(Device& device) {
     device.handBacks.pop_front();
     device.handingBack = true;
     const MidiInHandle handle = device.handle;
-    hold.unlock();
-    driver_->AddBuffer(handle, header);
-    hold.lock();
+    // A driver may still count a buffer it has just returned as queued and refuse it: a buffer
+    // given up there would be lost to capture for good, and once all are lost every message is
+    // dropped. It is offered again every millisecond, for a bounded time; a close under way keeps
+    // it instead. Any other refusal means the device is gone, and its close follows.
+    for (int attempt = 0;; ++attempt) {
+      hold.unlock();
+      const MidiResult result = driver_->AddBuffer(handle, header);
+      hold.lock();
+      if (result != MIDIERR_STILLPLAYING || attempt == kHandBackAttempts) break;
+      device.changed.wait_for(hold, std::chrono::milliseconds(1),
+                              [&] { return device.quit || device.holding; });
+      if (device.quit) break;
+      if (device.holding) {
+        device.held.push_back(header);
+        break;
+      }
+    }
     device.handingBack = false;
     device.changed.notify_all();
   }
