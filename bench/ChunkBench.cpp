@@ -5,10 +5,14 @@
 // plus the trivial echo), per chunk.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "HeadlessUpdater.h"
 #include "firmware/FirmwarePackage.h"
+#include "platform/event/AutoResetEvent.h"
 #include "protocol/ProtocolMessages.h"
 
 namespace kv5::bench {
@@ -45,6 +49,43 @@ void ChunkRoundTrip(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWriteChunk);
 }
 BENCHMARK(ChunkRoundTrip)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+// The floor under ChunkRoundTrip on this machine: a message passed round a ring of threads that
+// do nothing else, each waiting on the event the reply path uses. A chunk crosses three threads
+// (the worker, the transport's thread, the poller's timer thread), so the ring of three is what
+// any chunk costs here, whatever the updater does between the hand-offs; the ring of two is the
+// least that any transport with a thread of its own could cost.
+void ThreadHandOffRing(benchmark::State& state) {
+  const size_t threads = static_cast<size_t>(state.range(0));
+  std::vector<std::unique_ptr<AutoResetEvent>> turn;
+  for (size_t i = 0; i < threads; ++i) turn.push_back(std::make_unique<AutoResetEvent>());
+  std::atomic<bool> quit{false};
+  std::vector<std::thread> ring;
+  for (size_t i = 1; i < threads; ++i) {
+    ring.emplace_back([&, i] {
+      for (;;) {
+        while (!turn[i]->Wait(1000)) {
+        }
+        if (quit.load()) return;
+        turn[(i + 1) % threads]->Set();
+      }
+    });
+  }
+  for (auto _ : state) {
+    turn[1]->Set();
+    while (!turn[0]->Wait(1000)) {
+    }
+  }
+  quit.store(true);
+  for (size_t i = 1; i < threads; ++i) turn[i]->Set();
+  for (std::thread& thread : ring) thread.join();
+}
+BENCHMARK(ThreadHandOffRing)
+    ->Arg(2)
+    ->Arg(3)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kv5::bench
