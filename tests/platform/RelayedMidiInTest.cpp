@@ -15,6 +15,7 @@
 
 #include "midi/MidiInPort.h"
 #include "platform/midi/fake/RecordingMidi.h"
+#include "support/SysexMessage.h"
 
 namespace kv5 {
 namespace {
@@ -72,11 +73,7 @@ class ThreadNotingIn : public MidiInServices {
 };
 
 Bytes Message(size_t length) {
-  Bytes bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i % 0x7F);
-  bytes.front() = 0xF0;
-  bytes.back() = 0xF7;
-  return bytes;
+  return test::SysexMessage(length);
 }
 
 struct Rig {

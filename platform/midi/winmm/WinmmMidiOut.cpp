@@ -25,10 +25,7 @@
 
 #include "platform/midi/winmm/SysexPieces.h"
 #include "platform/midi/winmm/WinmmMidi.h"
-
-#include <windows.h>
-
-#include <mmsystem.h>
+#include "platform/midi/winmm/WinmmOutCalls.h"
 
 namespace kv5 {
 namespace {
@@ -58,6 +55,8 @@ struct Piece {
 };
 
 struct OutDevice {
+  explicit OutDevice(const WinmmOutCalls& calls) : winmm(calls) {}
+  const WinmmOutCalls& winmm;
   HMIDIOUT handle = nullptr;
   OwnedEvent finished;               // signalled for every buffer the device is done with
   std::atomic<uint32_t> resets{0};   // Reset calls so far; a message in pieces stops at a change
@@ -88,11 +87,13 @@ void CALLBACK WinmmOutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR
 
 class WinmmMidiOut : public MidiOutServices {
  public:
-  uint32_t GetNumDevs() override { return midiOutGetNumDevs(); }
+  explicit WinmmMidiOut(const WinmmOutCalls& calls) : winmm_(calls) {}
+
+  uint32_t GetNumDevs() override { return winmm_.getNumDevs(); }
 
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override {
     MIDIOUTCAPSA platform{};
-    const MMRESULT result = midiOutGetDevCapsA(device, &platform, sizeof platform);
+    const MMRESULT result = winmm_.getDevCaps(device, &platform, sizeof platform);
     if (result == MMSYSERR_NOERROR) {
       static_assert(sizeof caps->szPname == sizeof platform.szPname);
       std::memcpy(caps->szPname, platform.szPname, sizeof caps->szPname);
@@ -104,10 +105,10 @@ class WinmmMidiOut : public MidiOutServices {
   // The device number goes to winmm unchanged: 0xFFFFFFFF is MIDI_MAPPER, the system's default.
   MidiResult Open(MidiOutHandle* handle, uint32_t deviceId) override {
     if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    auto device = std::make_unique<OutDevice>();
+    auto device = std::make_unique<OutDevice>(winmm_);
     if (device->finished.get() == nullptr) return MMSYSERR_NOMEM;
     const MMRESULT result =
-        midiOutOpen(&device->handle, deviceId, reinterpret_cast<DWORD_PTR>(&WinmmOutProc),
+        winmm_.open(&device->handle, deviceId, reinterpret_cast<DWORD_PTR>(&WinmmOutProc),
                     reinterpret_cast<DWORD_PTR>(device.get()), CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) return result;
     *handle = reinterpret_cast<MidiOutHandle>(device.get());
@@ -121,8 +122,8 @@ class WinmmMidiOut : public MidiOutServices {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     device->closing = true;
     // Pieces still with the device come back with a reset; the close fails while any is held.
-    if (HasStuck(*device)) midiOutReset(device->handle);
-    const MMRESULT result = midiOutClose(device->handle);
+    if (HasStuck(*device)) winmm_.reset(device->handle);
+    const MMRESULT result = winmm_.close(device->handle);
     if (result != MMSYSERR_NOERROR) {
       device->closing = false;
       return result;
@@ -172,7 +173,7 @@ class WinmmMidiOut : public MidiOutServices {
     OutDevice* device = Find(handle);
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     ++device->resets;
-    return midiOutReset(device->handle);
+    return winmm_.reset(device->handle);
   }
 
   MidiResult UnprepareHeader(MidiOutHandle handle, MidiHeader* header) override {
@@ -205,12 +206,12 @@ class WinmmMidiOut : public MidiOutServices {
     header.lpData = reinterpret_cast<LPSTR>(piece->bytes.data());
     header.dwBufferLength = length;
     header.dwBytesRecorded = length;
-    MMRESULT result = midiOutPrepareHeader(device.handle, &header, sizeof(MIDIHDR));
+    MMRESULT result = device.winmm.prepareHeader(device.handle, &header, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) return Outcome(device, result);
     ResetEvent(device.finished.get());
-    result = midiOutLongMsg(device.handle, &header, sizeof(MIDIHDR));
+    result = device.winmm.longMsg(device.handle, &header, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) {
-      midiOutUnprepareHeader(device.handle, &header, sizeof(MIDIHDR));
+      device.winmm.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
       return Outcome(device, result);
     }
     // The event also fires for open and close notices; the done bit is what counts.
@@ -220,7 +221,7 @@ class WinmmMidiOut : public MidiOutServices {
       if (Done(header)) break;
       // Stuck: a reset should give the buffer back, and the piece has not gone out whole.
       stuck = true;
-      midiOutReset(device.handle);
+      device.winmm.reset(device.handle);
       WaitForSingleObject(device.finished.get(), kPieceLimitMs);
       break;
     }
@@ -228,7 +229,7 @@ class WinmmMidiOut : public MidiOutServices {
       Retire(device, owner);
       return device.gone.load() ? MMSYSERR_NODRIVER : MMSYSERR_ERROR;
     }
-    midiOutUnprepareHeader(device.handle, &header, sizeof(MIDIHDR));
+    device.winmm.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
     if (device.gone.load()) return MMSYSERR_NODRIVER;
     return stuck ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
   }
@@ -266,7 +267,7 @@ class WinmmMidiOut : public MidiOutServices {
       }
     }
     for (auto& piece : returned)
-      midiOutUnprepareHeader(device.handle, &piece->header, sizeof(MIDIHDR));
+      device.winmm.unprepareHeader(device.handle, &piece->header, sizeof(MIDIHDR));
   }
 
   static bool HasStuck(OutDevice& device) {
@@ -285,6 +286,7 @@ class WinmmMidiOut : public MidiOutServices {
     return found == devices_.end() ? nullptr : found->second.get();
   }
 
+  const WinmmOutCalls winmm_;
   const uint32_t pieceLimit_ = UnderWine() ? UINT32_MAX : kMaxSysexPiece;
   std::mutex lock_;  // guards devices_
   std::map<MidiOutHandle, std::unique_ptr<OutDevice>> devices_;
@@ -292,8 +294,12 @@ class WinmmMidiOut : public MidiOutServices {
 
 }  // namespace
 
+std::unique_ptr<MidiOutServices> MakeWinmmMidiOut(const WinmmOutCalls& calls) {
+  return std::make_unique<WinmmMidiOut>(calls);
+}
+
 std::unique_ptr<MidiOutServices> MakeWinmmMidiOut() {
-  return std::make_unique<WinmmMidiOut>();
+  return MakeWinmmMidiOut(WinmmOutCalls{});
 }
 
 }  // namespace kv5

@@ -11,16 +11,13 @@
 #include "platform/midi/SystemMidi.h"
 #include "platform/midi/winmm/SysexPieces.h"
 #include "platform/midi/winmm/WinmmMidi.h"
+#include "support/SysexMessage.h"
 
 namespace kv5 {
 namespace {
 
 std::vector<uint8_t> Message(size_t length) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i % 0x7F);
-  bytes.front() = 0xF0;
-  bytes.back() = 0xF7;
-  return bytes;
+  return test::SysexMessage(length);
 }
 
 struct Wire {
