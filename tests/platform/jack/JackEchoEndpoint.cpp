@@ -6,6 +6,7 @@
 // Prints "ready <client name>" once its ports exist, and ends when its standard input closes or
 // SIGTERM comes, closing its client first: a client that vanishes from a synchronous server can
 // keep the server from shutting down.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,6 +24,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <client name> [bytes per cycle]\n", argv[0]);
     return 2;
   }
+  // The stop signals reach this thread alone, and only while it waits for its input: a signal
+  // that interrupted one of libjack's calls (on its own threads, or in the close below) would cut
+  // the client's talk with the server short, and a synchronous server then waits ten client
+  // timeouts for a client that has gone. libjack's threads inherit the mask set here.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   kv5::JackConfig config;
   if (argc > 2) config.cycleByteLimit = std::stoul(argv[2]);
   std::string error;
@@ -42,8 +52,10 @@ int main(int argc, char** argv) {
   quit.sa_handler = Ignore;  // no SA_RESTART: the read below ends with EINTR
   sigaction(SIGTERM, &quit, nullptr);
   sigaction(SIGINT, &quit, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
   char ignored[64];
   while (read(STDIN_FILENO, ignored, sizeof ignored) > 0) {
   }
-  return 0;
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  return 0;  // the endpoint closes its client with the signals held off
 }
