@@ -36,9 +36,9 @@ void PacedLink::Occupy(size_t length) const {
   // yielding there would let a loaded machine's other jobs stretch the wait by milliseconds.
   using Clock = std::chrono::steady_clock;
   constexpr auto kSleepMargin = std::chrono::microseconds(150);
-  const Clock::time_point end =
-      Clock::now() + std::chrono::microseconds(length * 1'000'000ull / bytesPerSecond_);
-  if (end - Clock::now() > kSleepMargin) std::this_thread::sleep_until(end - kSleepMargin);
+  const auto wire = std::chrono::microseconds(length * 1'000'000ull / bytesPerSecond_);
+  const Clock::time_point end = Clock::now() + wire;
+  if (wire > kSleepMargin) std::this_thread::sleep_until(end - kSleepMargin);
   while (Clock::now() < end) {
   }
 }

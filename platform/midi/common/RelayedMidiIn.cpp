@@ -1,6 +1,14 @@
 #include "platform/midi/common/RelayedMidiIn.h"
 
+#include <chrono>
+
 namespace kv5 {
+namespace {
+
+// How often a buffer the driver refuses as still queued is offered again, a millisecond apart.
+constexpr int kHandBackAttempts = 1000;
+
+}  // namespace
 
 RelayedMidiIn::RelayedMidiIn(std::unique_ptr<MidiInServices> driver) : driver_(std::move(driver)) {}
 

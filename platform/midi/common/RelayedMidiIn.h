@@ -13,7 +13,6 @@
 //   when the port's own Close makes it.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,8 +31,6 @@ class RelayedMidiIn : public MidiInServices {
  public:
   static constexpr int kDriverBuffers = 4;
   static constexpr uint32_t kDriverBufferSize = 8192;
-  // How often a buffer the driver refuses as still queued is offered again, a millisecond apart.
-  static constexpr int kHandBackAttempts = 1000;
 
   explicit RelayedMidiIn(std::unique_ptr<MidiInServices> driver);
   ~RelayedMidiIn() override;

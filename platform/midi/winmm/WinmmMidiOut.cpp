@@ -55,8 +55,6 @@ struct Piece {
 };
 
 struct OutDevice {
-  explicit OutDevice(const WinmmOutCalls& calls) : winmm(calls) {}
-  const WinmmOutCalls& winmm;
   HMIDIOUT handle = nullptr;
   OwnedEvent finished;               // signalled for every buffer the device is done with
   std::atomic<uint32_t> resets{0};   // Reset calls so far; a message in pieces stops at a change
@@ -105,7 +103,7 @@ class WinmmMidiOut : public MidiOutServices {
   // The device number goes to winmm unchanged: 0xFFFFFFFF is MIDI_MAPPER, the system's default.
   MidiResult Open(MidiOutHandle* handle, uint32_t deviceId) override {
     if (handle == nullptr) return MMSYSERR_INVALPARAM;
-    auto device = std::make_unique<OutDevice>(winmm_);
+    auto device = std::make_unique<OutDevice>();
     if (device->finished.get() == nullptr) return MMSYSERR_NOMEM;
     const MMRESULT result =
         winmm_.open(&device->handle, deviceId, reinterpret_cast<DWORD_PTR>(&WinmmOutProc),
@@ -191,8 +189,8 @@ class WinmmMidiOut : public MidiOutServices {
 
  private:
   // One piece: copied, handed to the device, waited for, given back.
-  static MidiResult SendPiece(OutDevice& device, MidiHeader* owner, const uint8_t* bytes,
-                              uint32_t length) {
+  MidiResult SendPiece(OutDevice& device, MidiHeader* owner, const uint8_t* bytes,
+                       uint32_t length) {
     Piece* piece = nullptr;
     {
       std::lock_guard<std::mutex> hold(device.lock);
@@ -206,12 +204,12 @@ class WinmmMidiOut : public MidiOutServices {
     header.lpData = reinterpret_cast<LPSTR>(piece->bytes.data());
     header.dwBufferLength = length;
     header.dwBytesRecorded = length;
-    MMRESULT result = device.winmm.prepareHeader(device.handle, &header, sizeof(MIDIHDR));
+    MMRESULT result = winmm_.prepareHeader(device.handle, &header, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) return Outcome(device, result);
     ResetEvent(device.finished.get());
-    result = device.winmm.longMsg(device.handle, &header, sizeof(MIDIHDR));
+    result = winmm_.longMsg(device.handle, &header, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) {
-      device.winmm.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
+      winmm_.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
       return Outcome(device, result);
     }
     // The event also fires for open and close notices; the done bit is what counts.
@@ -221,7 +219,7 @@ class WinmmMidiOut : public MidiOutServices {
       if (Done(header)) break;
       // Stuck: a reset should give the buffer back, and the piece has not gone out whole.
       stuck = true;
-      device.winmm.reset(device.handle);
+      winmm_.reset(device.handle);
       WaitForSingleObject(device.finished.get(), kPieceLimitMs);
       break;
     }
@@ -229,7 +227,7 @@ class WinmmMidiOut : public MidiOutServices {
       Retire(device, owner);
       return device.gone.load() ? MMSYSERR_NODRIVER : MMSYSERR_ERROR;
     }
-    device.winmm.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
+    winmm_.unprepareHeader(device.handle, &header, sizeof(MIDIHDR));
     if (device.gone.load()) return MMSYSERR_NODRIVER;
     return stuck ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
   }
@@ -253,7 +251,7 @@ class WinmmMidiOut : public MidiOutServices {
   }
 
   // Stuck pieces that the device has marked done since are unprepared and freed.
-  static void ReleaseReturned(OutDevice& device) {
+  void ReleaseReturned(OutDevice& device) {
     std::vector<std::unique_ptr<Piece>> returned;
     {
       std::lock_guard<std::mutex> hold(device.lock);
@@ -267,7 +265,7 @@ class WinmmMidiOut : public MidiOutServices {
       }
     }
     for (auto& piece : returned)
-      device.winmm.unprepareHeader(device.handle, &piece->header, sizeof(MIDIHDR));
+      winmm_.unprepareHeader(device.handle, &piece->header, sizeof(MIDIHDR));
   }
 
   static bool HasStuck(OutDevice& device) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -16,9 +15,7 @@
 namespace kv5 {
 namespace {
 
-std::vector<uint8_t> Message(size_t length) {
-  return test::SysexMessage(length);
-}
+constexpr auto* Message = &test::SysexMessage;
 
 // A stand-in for winmm's output with one device, which delivers, reports itself gone, or keeps a
 // buffer and then goes away as a pulled cable does (an unasked MOM_CLOSE from the driver's thread).
@@ -26,13 +23,13 @@ namespace fake_out {
 
 enum class Mode { Deliver, Removed, KeepThenGone };
 
-std::mutex lock;
 Mode mode = Mode::Deliver;
 DWORD_PTR callback = 0;
 DWORD_PTR instance = 0;
 std::vector<uint8_t> delivered;
 int longMsgs = 0;
 int unpreparedWhileQueued = 0;  // a buffer taken from the device while it still held it
+// The counts are the calling thread's; the driver's own thread only sends the MOM_CLOSE.
 std::thread remover;
 
 void Notify(UINT message, DWORD_PTR param) {
@@ -40,12 +37,6 @@ void Notify(UINT message, DWORD_PTR param) {
       reinterpret_cast<HMIDIOUT>(1), message, instance, param, 0);
 }
 
-UINT WINAPI GetNumDevs() {
-  return 1;
-}
-MMRESULT WINAPI GetDevCaps(UINT_PTR, LPMIDIOUTCAPSA, UINT) {
-  return MMSYSERR_NOERROR;
-}
 MMRESULT WINAPI Open(LPHMIDIOUT handle, UINT, DWORD_PTR cb, DWORD_PTR inst, DWORD) {
   callback = cb;
   instance = inst;
@@ -63,7 +54,6 @@ MMRESULT WINAPI Prepare(HMIDIOUT, LPMIDIHDR header, UINT) {
 }
 MMRESULT WINAPI Unprepare(HMIDIOUT, LPMIDIHDR header, UINT) {
   if (header->dwFlags & MHDR_INQUEUE) {
-    std::lock_guard<std::mutex> hold(lock);
     ++unpreparedWhileQueued;
     return MIDIERR_STILLPLAYING;
   }
@@ -71,10 +61,7 @@ MMRESULT WINAPI Unprepare(HMIDIOUT, LPMIDIHDR header, UINT) {
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI LongMsg(HMIDIOUT, LPMIDIHDR header, UINT) {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    ++longMsgs;
-  }
+  ++longMsgs;
   switch (mode) {
     case Mode::Deliver:
       delivered.insert(delivered.end(), header->lpData, header->lpData + header->dwBufferLength);
@@ -102,8 +89,15 @@ WinmmOutCalls Calls() {
   mode = Mode::Deliver;
   delivered.clear();
   longMsgs = unpreparedWhileQueued = 0;
-  return WinmmOutCalls{&GetNumDevs, &GetDevCaps, &Open,    &Close,
-                       &Prepare,    &Unprepare,  &LongMsg, &Reset};
+  // The device list is winmm's own; the tests open their handle directly.
+  WinmmOutCalls calls;
+  calls.open = &Open;
+  calls.close = &Close;
+  calls.prepareHeader = &Prepare;
+  calls.unprepareHeader = &Unprepare;
+  calls.longMsg = &LongMsg;
+  calls.reset = &Reset;
+  return calls;
 }
 
 }  // namespace fake_out

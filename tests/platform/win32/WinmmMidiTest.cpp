@@ -16,9 +16,7 @@
 namespace kv5 {
 namespace {
 
-std::vector<uint8_t> Message(size_t length) {
-  return test::SysexMessage(length);
-}
+constexpr auto* Message = &test::SysexMessage;
 
 struct Wire {
   std::vector<uint8_t> bytes;
