@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -49,12 +50,28 @@ class ThreadNotingIn : public MidiInServices {
     std::lock_guard<std::mutex> hold(lock_);
     refuseOnce_ = true;
   }
+  // From now on, a buffer added from another thread than this one reaches the driver only after
+  // a pause: the first for `first`, later ones for `later`, as a hand-back thread that the system
+  // schedules late.
+  void DelayAdditionsFromOtherThreads(std::chrono::milliseconds first,
+                                      std::chrono::milliseconds later) {
+    std::lock_guard<std::mutex> hold(lock_);
+    delayedThread_ = std::this_thread::get_id();
+    firstDelay_ = first;
+    laterDelay_ = later;
+  }
   MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override {
+    std::chrono::milliseconds delay{0};
     {
       std::lock_guard<std::mutex> hold(lock_);
       addThreads_.push_back(std::this_thread::get_id());
       if (refuseOnce_ && refused_.insert(header).second) return MIDIERR_STILLPLAYING;
+      if (delayedThread_ && *delayedThread_ != std::this_thread::get_id()) {
+        delay = delayedOnce_ ? laterDelay_ : firstDelay_;
+        delayedOnce_ = true;
+      }
     }
+    std::this_thread::sleep_for(delay);
     return fake_.AddBuffer(handle, header);
   }
   MidiResult Start(MidiInHandle handle) override { return fake_.Start(handle); }
@@ -70,6 +87,10 @@ class ThreadNotingIn : public MidiInServices {
   std::vector<std::thread::id> addThreads_;
   bool refuseOnce_ = false;
   std::set<MidiHeader*> refused_;
+  std::optional<std::thread::id> delayedThread_;
+  std::chrono::milliseconds firstDelay_{0};
+  std::chrono::milliseconds laterDelay_{0};
+  bool delayedOnce_ = false;
 };
 
 constexpr auto* Message = &test::SysexMessage;
@@ -155,6 +176,22 @@ TEST(RelayedMidiIn, ABufferTheDriverRefusesAsStillQueuedGoesBackLater) {
     return entries >= 2u * RelayedMidiIn::kDriverBuffers;
   });
   EXPECT_EQ(entries, 2u * RelayedMidiIn::kDriverBuffers);
+  EXPECT_EQ(rig.port->Close(), 0);
+}
+
+// A driver drops a message that arrives while it holds no buffer. Each reply here comes the
+// moment the port holds the one before, as the unit answers the next request at once, while the
+// buffers go back to the driver late: the port must not see a reply before its buffer is back.
+TEST(RelayedMidiIn, AReplyReachesThePortOnlyOnceItsBufferIsBackWithTheDriver) {
+  Rig rig;
+  ASSERT_EQ(rig.port->Open(), 1);
+  rig.driver->DelayAdditionsFromOtherThreads(200ms, 10ms);
+  const Bytes reply = Message(15);
+  for (int round = 0; round < RelayedMidiIn::kDriverBuffers + 2; ++round) {
+    ASSERT_TRUE(rig.fake.DeliverLongData(reply)) << "reply " << round + 1 << " was dropped";
+    ASSERT_TRUE(Rig::WaitFor([&] { return rig.port->PeekSysex() != nullptr; }));
+    EXPECT_EQ(rig.Entries(), std::vector<Bytes>{reply});
+  }
   EXPECT_EQ(rig.port->Close(), 0);
 }
 

@@ -188,16 +188,20 @@ void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t 
   if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
   auto* header = reinterpret_cast<MidiHeader*>(param1);
   // Bytes outside a message, and status bytes that cut one short, are SysexInputBuffers' to judge.
-  if (header->dwBytesRecorded > 0) device.port->Feed(header->lpData, header->dwBytesRecorded);
+  const uint8_t* bytes = header->lpData;
+  const uint32_t count = header->dwBytesRecorded;
   {
-    std::lock_guard<std::mutex> hold(device.lock);
-    if (device.holding) {
-      device.held.push_back(header);
+    std::unique_lock<std::mutex> hold(device.lock);
+    if (!device.holding) {
+      device.handBacks.push_back({header, std::vector<uint8_t>(bytes, bytes + count)});
+      hold.unlock();
+      device.changed.notify_all();
       return;
     }
-    device.handBacks.push_back(header);
+    device.held.push_back(header);
   }
-  device.changed.notify_all();
+  // Reset or Close keeps the buffer: nothing waits for it to be queued again.
+  if (count > 0) device.port->Feed(bytes, count);
 }
 
 void RelayedMidiIn::HandBackLoop(Device& device) {
@@ -205,7 +209,7 @@ void RelayedMidiIn::HandBackLoop(Device& device) {
   for (;;) {
     device.changed.wait(hold, [&] { return device.quit || !device.handBacks.empty(); });
     if (device.quit) return;
-    MidiHeader* header = device.handBacks.front();
+    HandBack handBack = std::move(device.handBacks.front());
     device.handBacks.pop_front();
     device.handingBack = true;
     const MidiInHandle handle = device.handle;
@@ -215,16 +219,23 @@ void RelayedMidiIn::HandBackLoop(Device& device) {
     // it instead. Any other refusal means the device is gone, and its close follows.
     for (int attempt = 0;; ++attempt) {
       hold.unlock();
-      const MidiResult result = driver_->AddBuffer(handle, header);
+      const MidiResult result = driver_->AddBuffer(handle, handBack.header);
       hold.lock();
       if (result != MIDIERR_STILLPLAYING || attempt == kHandBackAttempts) break;
       device.changed.wait_for(hold, std::chrono::milliseconds(1),
                               [&] { return device.quit || device.holding; });
       if (device.quit) break;
       if (device.holding) {
-        device.held.push_back(header);
+        device.held.push_back(handBack.header);
         break;
       }
+    }
+    if (!handBack.bytes.empty() && !device.quit) {
+      // This thread holds no lock the port's callback takes, and Stop, Reset and Close wait for
+      // it (handingBack), so it may run the callback itself.
+      hold.unlock();
+      device.port->FeedAndDeliver(handBack.bytes.data(), handBack.bytes.size());
+      hold.lock();
     }
     device.handingBack = false;
     device.changed.notify_all();

@@ -6,6 +6,11 @@
 //   buffers of our own, several at a time, and goes on capturing while the port handles a
 //   message; they go back to the driver from a thread of ours, not inside the driver's callback,
 //   where the platform forbids most multimedia calls.
+// - A message reaches the port only after the buffer that carried it is back with the driver.
+//   The port's owner answers a reply with its next request, and the answer to that must find a
+//   buffer queued: were the bytes passed on first, a hand-back thread that runs late (its first
+//   wake-up after Open has been seen 130 ms late) would leave the driver without buffers after
+//   as many exchanges as there are buffers, and the next reply would be dropped unseen.
 // - The bytes they bring fill the port's buffer as SysexInputBuffers fills it for the other
 //   backends: a message a driver returns in several pieces (neither full nor ending with F7)
 //   becomes one buffer, up to a full one, and Stop and Reset drain as the port expects.
@@ -29,7 +34,9 @@ namespace kv5 {
 
 class RelayedMidiIn : public MidiInServices {
  public:
-  static constexpr int kDriverBuffers = 4;
+  // Replies cannot use up the buffers (see above); the unit's own requests can come unasked, a
+  // few at once, so there is room for a burst while the hand-back thread is late. 128 KiB.
+  static constexpr int kDriverBuffers = 16;
   static constexpr uint32_t kDriverBufferSize = 8192;
 
   explicit RelayedMidiIn(std::unique_ptr<MidiInServices> driver);
@@ -57,6 +64,13 @@ class RelayedMidiIn : public MidiInServices {
     std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kDriverBufferSize);
   };
 
+  // A buffer the driver handed back, and a copy of the bytes it brought, which the port gets once
+  // the buffer is queued with the driver again.
+  struct HandBack {
+    MidiHeader* header;
+    std::vector<uint8_t> bytes;
+  };
+
   struct Device {
     RelayedMidiIn* owner = nullptr;
     MidiInProc callback = nullptr;
@@ -67,12 +81,12 @@ class RelayedMidiIn : public MidiInServices {
 
     std::mutex lock;  // guards what follows
     std::condition_variable changed;
-    std::deque<MidiHeader*> handBacks;  // our buffers on their way back to the driver
-    std::vector<MidiHeader*> held;      // our buffers the driver returned during a reset
-    bool handingBack = false;           // the hand-back thread is inside a call
-    bool holding = false;               // Reset or Close runs: returned buffers stay with us
-    bool closing = false;               // the port's own Close runs
-    bool gone = false;                  // the driver said the device went away
+    std::deque<HandBack> handBacks;  // our buffers on their way back to the driver
+    std::vector<MidiHeader*> held;   // our buffers the driver returned during a reset
+    bool handingBack = false;        // the hand-back thread is re-queuing or passing bytes on
+    bool holding = false;            // Reset or Close runs: returned buffers stay with us
+    bool closing = false;            // the port's own Close runs
+    bool gone = false;               // the driver said the device went away
     bool quit = false;
     std::thread thread;
   };

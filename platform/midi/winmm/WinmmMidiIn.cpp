@@ -111,9 +111,11 @@ class WinmmMidiIn : public MidiInServices {
     MIDIHDR* platform = Mirror(*device, header);
     if (platform == nullptr) return MIDIERR_UNPREPARED;
     header->dwBytesRecorded = 0;
-    header->dwFlags &= ~MHDR_DONE;
+    // Queued before the call: the driver may hand the buffer back, and the callback mark it
+    // done, before midiInAddBuffer returns.
+    header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     const MMRESULT result = midiInAddBuffer(device->handle, platform, sizeof(MIDIHDR));
-    if (result == MMSYSERR_NOERROR) header->dwFlags |= MHDR_INQUEUE;
+    if (result != MMSYSERR_NOERROR) header->dwFlags &= ~MHDR_INQUEUE;
     return result;
   }
 
