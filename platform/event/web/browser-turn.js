@@ -1,0 +1,46 @@
+// The browser's side of the page's turns: a timer that starts a turn when the earliest wait of a
+// fiber runs out. In a page the timer runs in a small worker, whose timers the browser does not
+// slow down while the tab is hidden (the page's own are held to one a second or less); its
+// message starts the turn. Elsewhere (Node, or a page that may not start workers) a plain timer.
+mergeInto(LibraryManager.library, {
+  $kv5TurnTimer: {
+    worker: null,
+    timeout: null,
+    due: function() {
+      Module['_kv5_browser_timer_due']();
+    },
+    start: function() {
+      if (kv5TurnTimer.worker !== null || typeof Worker === 'undefined' ||
+          typeof Blob === 'undefined' || typeof URL === 'undefined') return;
+      try {
+        var source = 'var t = 0; onmessage = function(e) { clearTimeout(t); ' +
+                     'if (e.data >= 0) t = setTimeout(function() { postMessage(0); }, e.data); };';
+        var url = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
+        kv5TurnTimer.worker = new Worker(url);
+        kv5TurnTimer.worker.onmessage = kv5TurnTimer.due;
+      } catch (e) {
+        kv5TurnTimer.worker = false;  // a plain timer then
+      }
+    },
+  },
+  kv5_arm_turn_timer__deps: ['$kv5TurnTimer'],
+  kv5_arm_turn_timer: function(delayMs) {
+    kv5TurnTimer.start();
+    if (kv5TurnTimer.worker) {
+      kv5TurnTimer.worker.postMessage(delayMs);
+      return;
+    }
+    if (kv5TurnTimer.timeout !== null) clearTimeout(kv5TurnTimer.timeout);
+    kv5TurnTimer.timeout = null;
+    if (delayMs >= 0) {
+      kv5TurnTimer.timeout = setTimeout(function() {
+        kv5TurnTimer.timeout = null;
+        kv5TurnTimer.due();
+      }, delayMs);
+    }
+  },
+  kv5_end_program: function(code) {
+    if (typeof process !== 'undefined' && process.exit) process.exit(code);
+    throw 'program ended with ' + code;
+  },
+});
