@@ -39,6 +39,10 @@ mergeInto(LibraryManager.library, {
       }, delayMs);
     }
   },
+  // Settles a BrowserPromise's ticket with a number (later, never inside the call that started it).
+  $kv5Settle: function(ticket, value) {
+    Module['_kv5_browser_settled'](ticket, value);
+  },
   kv5_end_program: function(code) {
     if (typeof process !== 'undefined' && process.exit) process.exit(code);
     throw 'program ended with ' + code;
