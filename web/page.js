@@ -245,6 +245,7 @@
         show($('refused-advice'), false);
         guards.hold();
       } else {
+        page.marks.ended = performance.now();
         guards.release();
       }
     },

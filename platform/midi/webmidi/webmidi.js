@@ -39,18 +39,53 @@ mergeInto(LibraryManager.library, {
         _free(bytes);
       }
     },
-    // A Web Lock for the device while it is open; null when the site has it elsewhere.
+    // The Web Locks of the devices this page has open, by port: held while any handle has the
+    // port open, and for the rest of the task after the last one closes, so that closing and
+    // reopening a port (as every session does) keeps its lock.
+    locks: null,  // a Map, made at the first lock (the library's values are written out as text)
+    // Resolves to a function that releases this holder's claim, or null when another page of the
+    // site holds the device.
     lock: function(port) {
-      if (typeof navigator === 'undefined' || !navigator.locks) return Promise.resolve(function() {});
-      return new Promise(function(granted) {
-        navigator.locks.request('kv5update ' + port.type + ' ' + port.id, {ifAvailable: true},
-          function(lock) {
-            if (!lock) {
-              granted(null);
-              return;
-            }
-            return new Promise(function(release) { granted(release); });
+      if (typeof navigator === 'undefined' || !navigator.locks) {
+        return Promise.resolve(function() {});
+      }
+      if (!kv5Midi.locks) kv5Midi.locks = new Map();
+      var entry = kv5Midi.locks.get(port);
+      if (!entry) {
+        entry = {holders: 0, release: null};
+        entry.granted = new Promise(function(granted) {
+          navigator.locks.request('kv5update ' + port.type + ' ' + port.id, {ifAvailable: true},
+            function(lock) {
+              if (!lock) {
+                granted(false);
+                return;
+              }
+              return new Promise(function(release) {
+                entry.release = release;
+                granted(true);
+              });
+            });
+        });
+        kv5Midi.locks.set(port, entry);
+      }
+      entry.holders += 1;
+      return entry.granted.then(function(held) {
+        if (!held) {
+          entry.holders -= 1;
+          if (kv5Midi.locks.get(port) === entry) kv5Midi.locks.delete(port);
+          return null;
+        }
+        var released = false;
+        return function() {
+          if (released) return;
+          released = true;
+          entry.holders -= 1;
+          setTimeout(function() {
+            if (entry.holders > 0 || kv5Midi.locks.get(port) !== entry) return;
+            kv5Midi.locks.delete(port);
+            entry.release();
           });
+        };
       });
     },
   },
@@ -116,9 +151,12 @@ mergeInto(LibraryManager.library, {
     delete kv5Midi.open[handle];
     if (device.port.type === 'input') device.port.onmidimessage = null;
     if (device.release) device.release();
-    // Another open handle of the same port keeps it open.
-    for (var other in kv5Midi.open) if (kv5Midi.open[other].port === device.port) return;
-    device.port.close().catch(function() {});
+    // Closed after the task, unless a handle opened it again meanwhile: a port closed and opened
+    // at once (as every session does) could lose what arrives while its closing completes.
+    setTimeout(function() {
+      for (var other in kv5Midi.open) if (kv5Midi.open[other].port === device.port) return;
+      device.port.close().catch(function() {});
+    });
   },
 
   kv5_webmidi_send__deps: ['$kv5Midi'],
