@@ -30,8 +30,7 @@ class SessionRecord : public ViewObserver, public TrafficTap {
   void NotStarted();
 
   void OnControlText(int id, const std::string& text) override;
-  void OnMessageBox(const std::string& text, const std::string& caption,
-                    MessageIcon icon) override;
+  void OnMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
   void OnBusy(bool busy) override;
 
   void OnSent(const uint8_t* bytes, uint32_t length, int result) override;

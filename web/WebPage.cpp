@@ -50,9 +50,7 @@ struct Page {
     dialog->OnInitDialog();
   }
 
-  std::string Selected(int list) const {
-    return view.GetLBText(list, view.GetCurSel(list));
-  }
+  std::string Selected(int list) const { return view.GetLBText(list, view.GetCurSel(list)); }
 
   void RunSession(SessionRecord::Command command) {
     // A busy dialog only says "In Progress."; nothing of a new session starts.

@@ -9,8 +9,7 @@
 #include "platform/event/web/BrowserTurn.h"
 
 extern "C" {
-// From browser-turn.js: calls kv5_browser_timer_due after delayMs (a new call replaces the last);
-// a negative delay cancels it.
+// From browser-turn.js: calls kv5_browser_timer_due after delayMs (a new call replaces the last).
 void kv5_arm_turn_timer(double delayMs);
 void kv5_end_program(int code);
 }
@@ -167,9 +166,11 @@ void FiberScheduler::ArmTimer() {
   Millis earliest = ready_.empty() ? kNoDeadline : MonotonicNow();
   for (const Fiber* fiber : fibers_)
     if (fiber->waiting) earliest = std::min(earliest, fiber->deadline);
-  if (earliest == armedFor_) return;
+  // A timer that runs out before it is needed only brings a turn that arms it again: cheaper
+  // than moving it at every wait, since a session's deadlines move later with every reply.
+  if (earliest >= armedFor_) return;
   armedFor_ = earliest;
-  kv5_arm_turn_timer(earliest == kNoDeadline ? -1.0 : std::max(0.0, earliest - MonotonicNow()));
+  kv5_arm_turn_timer(std::max(0.0, earliest - MonotonicNow()));
 }
 
 void FiberScheduler::RunTurn(void (*call)(void*), void* argument) {
