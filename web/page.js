@@ -154,6 +154,42 @@
     show($('no-device'), empty);
   }
 
+  // The step counter, status line and progress bar change with every chunk, hundreds of times a
+  // second: they are drawn at most ten times a second (a frame for every chunk would slow the
+  // browser, and hence the update, on a slow machine), and a screen reader hears the status line
+  // only when its words change, not its numbers.
+  const drawing = {
+    texts: {},
+    progress: null,
+    timer: null,
+    last: 0,
+    words: '',
+    schedule() {
+      if (drawing.timer !== null) return;
+      const wait = Math.max(0, 100 - (performance.now() - drawing.last));
+      drawing.timer = setTimeout(drawing.flush, wait);
+    },
+    flush() {
+      if (drawing.timer !== null) clearTimeout(drawing.timer);
+      drawing.timer = null;
+      drawing.last = performance.now();
+      for (const [id, value] of Object.entries(drawing.texts)) texts[id].textContent = value;
+      if (IDC_STATUS_LINE in drawing.texts) {
+        const words = drawing.texts[IDC_STATUS_LINE].replace(/[0-9]/g, '');
+        if (words !== drawing.words) $('status-words').textContent = drawing.texts[IDC_STATUS_LINE];
+        drawing.words = words;
+      }
+      drawing.texts = {};
+      if (drawing.progress) {
+        const [lower, upper, position] = drawing.progress;
+        const bar = $('progress');
+        bar.max = Math.max(1, upper - lower);
+        bar.value = Math.min(Math.max(position - lower, 0), bar.max);
+        drawing.progress = null;
+      }
+    },
+  };
+
   const boxQueue = [];
   let boxShown = null;
 
@@ -197,7 +233,8 @@
       if (controls[id]) controls[id].disabled = !on;
     },
     text(id, value) {
-      if (texts[id]) texts[id].textContent = value;
+      drawing.texts[id] = value;
+      drawing.schedule();
     },
     listReset(id) {
       listOf(id).replaceChildren();
@@ -214,9 +251,8 @@
       listOf(id).selectedIndex = index;
     },
     progress(lower, upper, position) {
-      const bar = $('progress');
-      bar.max = Math.max(1, upper - lower);
-      bar.value = Math.min(Math.max(position - lower, 0), bar.max);
+      drawing.progress = [lower, upper, position];
+      drawing.schedule();
     },
     aboutEntry(command, text) {
       const about = $('about');
@@ -232,6 +268,7 @@
     },
     // A modal box; done(1) for OK or Yes, done(0) for No, always after this call has returned.
     box(text, caption, icon, done) {
+      drawing.flush();  // the box comes with the displays as they stand
       const index = page.boxes.length;
       page.boxes.push({text, caption, icon, answer: null});
       boxQueue.push({text, caption, icon, index, done: (answer) => setTimeout(() => done(answer))});
@@ -246,6 +283,7 @@
         guards.hold();
       } else {
         page.marks.ended = performance.now();
+        drawing.flush();
         guards.release();
       }
     },

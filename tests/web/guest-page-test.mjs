@@ -17,7 +17,7 @@ import {spawn} from 'node:child_process';
 import {readFileSync} from 'node:fs';
 
 import {Browser, serveFolder} from './browser.mjs';
-import {kReady, kUpdated, PageSession, sessionSeconds} from './page-session.mjs';
+import {chunkTimes, kReady, kUpdated, PageSession, sessionSeconds} from './page-session.mjs';
 
 const [site, release] = process.argv.slice(2);
 const rounds = Number(process.env.ROUNDS || 1);
@@ -100,6 +100,28 @@ function timerSteps(page) {
     setTimeout(step, 1); })`, 60000);
 }
 
+// The browser's own MIDI path, without the page's program: the median time of an identity
+// request to the unit and its reply, sent and received by plain script in the page.
+function bareRoundTrips(page, count) {
+  return page.evaluate(`(async () => {
+    const access = await navigator.requestMIDIAccess({sysex: true});
+    const input = [...access.inputs.values()].find((p) => p.name === ${JSON.stringify(kUnitIn)});
+    const output = [...access.outputs.values()].find((p) => p.name === ${JSON.stringify(kUnitOut)});
+    const times = [];
+    for (let i = 0; i < ${count}; i++) {
+      const start = performance.now();
+      await new Promise((answered) => {
+        input.onmidimessage = (event) => { if (event.data[1] === 0x7E) answered(); };
+        output.send([0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7]);
+      });
+      times.push(performance.now() - start);
+    }
+    input.onmidimessage = null;
+    times.sort((a, b) => a - b);
+    return times[Math.floor(times.length / 2)];
+  })()`, 120000);
+}
+
 // An update through the page from the Yes to the end; its figures.
 async function browserUpdate(page, label, {midway = null} = {}) {
   const first = await page.startUpdate();
@@ -116,6 +138,7 @@ async function browserUpdate(page, label, {midway = null} = {}) {
   return {
     seconds: (marks.ended - marks.answered) / 1000,
     session: sessionSeconds(log),
+    chunks: chunkTimes(log),
     firstRequestMs: marks.firstSent - marks.answered,
     retries: (log.match(/retry:/g) || []).length,
     writes: (log.match(/-> write /g) || []).length,
@@ -131,7 +154,7 @@ function nativeUpdate(label) {
     child.on('exit', (code) => {
       const log = readFileSync(logFile, 'utf8');
       resolve({code, seconds: (Date.now() - start) / 1000, session: sessionSeconds(log),
-        retries: (log.match(/retry:/g) || []).length});
+        chunks: chunkTimes(log), retries: (log.match(/retry:/g) || []).length});
     });
   });
 }
@@ -174,6 +197,8 @@ async function main() {
     check((await page.controlState()) === kReady, 'the dialog opens ready');
     await page.selectPorts(kUnitIn, kUnitOut);
     await screenshot(tab, 'ready');
+    const bare = await bareRoundTrips(page, 20);
+    figure('bare_web_midi_round_trip_ms', bare.toFixed(1));
 
     // A version check, the update, a check after it.
     const before = await page.versionCheck();
@@ -208,6 +233,8 @@ async function main() {
     const hidden = await browserUpdate(page, 'hidden-tab update');
     check((await tab.evaluate('document.visibilityState')) === 'hidden', 'the tab stayed hidden');
     figure('hidden_update_s', hidden.seconds.toFixed(2));
+    figure('hidden_chunk_answer_ms', hidden.chunks.answerMs.toFixed(1));
+    figure('hidden_chunk_page_ms', hidden.chunks.pageMs.toFixed(1));
     await setHidden(browser, tab, other, false);
     await verifyUnit(unit, 'hidden-tab update');
 
@@ -251,7 +278,8 @@ async function main() {
   for (const [name, list] of [['browser', browserUpdates], ['native', nativeUpdates]]) {
     for (const [i, run] of list.entries()) {
       say(`${name} update ${i + 1}: ${run.seconds.toFixed(2)} s, session ${run.session} s, ` +
-        `${run.retries} retries${run.firstRequestMs !== undefined ? `, first request ${run.firstRequestMs.toFixed(1)} ms after the Yes` : ''}`);
+        `${run.retries} retries${run.firstRequestMs !== undefined ? `, first request ${run.firstRequestMs.toFixed(1)} ms after the Yes` : ''}` +
+        `${run.chunks ? `; a chunk: ${run.chunks.answerMs.toFixed(1)} ms to its answer, ${run.chunks.pageMs.toFixed(1)} ms to the next` : ''}`);
     }
   }
   if (browserUpdates.length && nativeUpdates.length) {

@@ -112,3 +112,26 @@ export function sessionSeconds(log) {
   }
   return null;
 }
+
+// Where a session's chunks spent their time, from its log: the mean of "sent to answered" (the
+// browser's MIDI path and the unit) and of "answered to the next chunk sent" (the page), in ms.
+export function chunkTimes(log) {
+  let sentAt = null;
+  let answeredAt = null;
+  const waits = [];
+  const turns = [];
+  for (const line of log.split('\n')) {
+    const ms = Number(line.slice(0, 8));
+    if (/ ms {2}-> write /.test(line)) {
+      if (answeredAt !== null) turns.push(ms - answeredAt);
+      sentAt = ms;
+      answeredAt = null;
+    } else if (/ ms {2}<- result code/.test(line) && sentAt !== null) {
+      waits.push(ms - sentAt);
+      answeredAt = ms;
+      sentAt = null;
+    }
+  }
+  const mean = (list) => (list.length ? list.reduce((a, b) => a + b, 0) / list.length : NaN);
+  return {answerMs: mean(waits), pageMs: mean(turns)};
+}
