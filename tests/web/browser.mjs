@@ -128,10 +128,21 @@ export class Browser {
 
   async close() {
     if (!this.exited) {
-      this.child.kill('SIGTERM');
-      await new Promise((resolve) => this.child.once('exit', resolve));
+      const exited = new Promise((resolve) => this.child.once('exit', resolve));
+      // Closed the way a user closes it, so that its helper processes end with it.
+      await this.within(10000, this.send('Browser.close'), 'closing the browser').catch(() => {});
+      await this.within(10000, exited, 'the browser to exit').catch(() => this.child.kill('SIGKILL'));
     }
-    rmSync(this.profile, {recursive: true, force: true, maxRetries: 10, retryDelay: 200});
+    // Its helper processes may still write into the profile for a moment.
+    for (let tries = 0; ; tries++) {
+      try {
+        rmSync(this.profile, {recursive: true, force: true});
+        return;
+      } catch (error) {
+        if (tries > 50) throw error;
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+    }
   }
 }
 

@@ -135,3 +135,14 @@ export function chunkTimes(log) {
   const mean = (list) => (list.length ? list.reduce((a, b) => a + b, 0) / list.length : NaN);
   return {answerMs: mean(waits), pageMs: mean(turns)};
 }
+
+// The session's 500 ms pause after the unit entered update mode, as the log shows it: from the
+// answer to "enter update mode" to the next request, in ms.
+export function pauseAfterEnteringMs(log) {
+  const lines = log.split('\n');
+  const entered = lines.findIndex((line) => / ms {2}-> enter update mode /.test(line));
+  if (entered < 0) return NaN;
+  const answer = lines.slice(entered + 1).find((line) => / ms {2}<- /.test(line));
+  const next = lines.slice(entered + 1).find((line) => / ms {2}-> /.test(line));
+  return answer && next ? Number(next.slice(0, 8)) - Number(answer.slice(0, 8)) : NaN;
+}

@@ -6,6 +6,7 @@ mergeInto(LibraryManager.library, {
   $kv5TurnTimer: {
     worker: null,
     timeout: null,
+    delay: -1,  // the last delay asked for, armed again on the plain timer should the worker fail
     due: function() {
       Module['_kv5_browser_timer_due']();
     },
@@ -18,25 +19,34 @@ mergeInto(LibraryManager.library, {
         var url = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
         kv5TurnTimer.worker = new Worker(url);
         kv5TurnTimer.worker.onmessage = kv5TurnTimer.due;
+        // A host's content policy may forbid the worker: the plain timer then, armed again.
+        kv5TurnTimer.worker.onerror = function() {
+          kv5TurnTimer.worker = false;
+          kv5TurnTimer.plain(kv5TurnTimer.delay);
+        };
       } catch (e) {
-        kv5TurnTimer.worker = false;  // a plain timer then
+        kv5TurnTimer.worker = false;
+      }
+    },
+    plain: function(delayMs) {
+      if (kv5TurnTimer.timeout !== null) clearTimeout(kv5TurnTimer.timeout);
+      kv5TurnTimer.timeout = null;
+      if (delayMs >= 0) {
+        kv5TurnTimer.timeout = setTimeout(function() {
+          kv5TurnTimer.timeout = null;
+          kv5TurnTimer.due();
+        }, delayMs);
       }
     },
   },
   kv5_arm_turn_timer__deps: ['$kv5TurnTimer'],
   kv5_arm_turn_timer: function(delayMs) {
     kv5TurnTimer.start();
+    kv5TurnTimer.delay = delayMs;
     if (kv5TurnTimer.worker) {
       kv5TurnTimer.worker.postMessage(delayMs);
-      return;
-    }
-    if (kv5TurnTimer.timeout !== null) clearTimeout(kv5TurnTimer.timeout);
-    kv5TurnTimer.timeout = null;
-    if (delayMs >= 0) {
-      kv5TurnTimer.timeout = setTimeout(function() {
-        kv5TurnTimer.timeout = null;
-        kv5TurnTimer.due();
-      }, delayMs);
+    } else {
+      kv5TurnTimer.plain(delayMs);
     }
   },
   // Settles a BrowserPromise's ticket with a number (later, never inside the call that started it).
