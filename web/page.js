@@ -155,7 +155,7 @@
   }
 
   // The step counter, status line and progress bar change with every chunk, hundreds of times a
-  // second: they are drawn at most ten times a second (a frame for every chunk would slow the
+  // second: they are drawn at most four times a second (a frame for every chunk would slow the
   // browser, and hence the update, on a slow machine), and a screen reader hears the status line
   // only when its words change, not its numbers.
   const drawing = {
@@ -166,7 +166,7 @@
     words: '',
     schedule() {
       if (drawing.timer !== null) return;
-      const wait = Math.max(0, 100 - (performance.now() - drawing.last));
+      const wait = Math.max(0, 250 - (performance.now() - drawing.last));
       drawing.timer = setTimeout(drawing.flush, wait);
     },
     flush() {

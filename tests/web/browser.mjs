@@ -188,15 +188,16 @@ export class Tab {
     return result.result.value;
   }
 
-  // Polls an expression until it is truthy; its value. The poll runs in Node, so it needs no
-  // timer of the page's (which a hidden tab would slow down).
-  async waitFor(expression, ms, what = expression) {
+  // Polls an expression every `every` ms until it is truthy; its value. The poll runs in Node,
+  // so it needs no timer of the page's (which a hidden tab would slow down); each poll costs the
+  // page a little, so long waits poll seldom.
+  async waitFor(expression, ms, what = expression, every = 50) {
     const end = Date.now() + ms;
     for (;;) {
       const value = await this.evaluate(expression);
       if (value) return value;
       if (Date.now() > end) throw new Error(`${what}: not within ${ms} ms`);
-      await new Promise((resolve) => setTimeout(resolve, 50));
+      await new Promise((resolve) => setTimeout(resolve, every));
     }
   }
 

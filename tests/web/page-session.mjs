@@ -86,7 +86,7 @@ export class PageSession {
 
   // Waits for the session to end; the boxes it showed.
   async sessionEnd(firstBox, ms) {
-    await this.tab.waitFor('!kv5Page.busy', ms, 'the session to end');
+    await this.tab.waitFor('!kv5Page.busy', ms, 'the session to end', 500);
     return this.evaluate(`kv5Page.boxes.slice(${firstBox})`);
   }
 
