@@ -328,6 +328,7 @@
   // ---- While a session runs: no leaving by accident, no sleeping screen, no frozen tab.
 
   const guards = {
+    tabName: Math.random().toString(36).slice(2) + Date.now().toString(36),
     wakeLock: null,
     releaseWebLock: null,
     active: false,
@@ -336,8 +337,9 @@
       window.addEventListener('beforeunload', guards.beforeUnload);
       guards.keepAwake();
       if (navigator.locks && !guards.releaseWebLock) {
-        // A tab that holds a Web Lock is not frozen by the browser.
-        navigator.locks.request('kv5update session', () => new Promise((release) => {
+        // A tab that holds a Web Lock is not frozen by the browser; the name is this tab's own,
+        // so that a session in another tab does not queue behind it.
+        navigator.locks.request('kv5update session ' + guards.tabName, () => new Promise((release) => {
           guards.releaseWebLock = release;
         })).catch(() => {});
       }

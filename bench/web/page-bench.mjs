@@ -1,9 +1,8 @@
 // page-bench.mjs SITE-DIR [ROUNDS]
 //
 // What the page itself costs, in Debian's Chromium on this machine: whole updates against a unit
-// that answers every request at once inside the browser (a stand-in for the browser's MIDI access,
-// its replies delivered as message events, as a device's are), so that the time is the page's
-// own: the WebAssembly core, its threads' switches, the page's drawing, the browser's event
+// that answers every request at once inside the browser (tests/web/stand-in-unit.mjs), so that
+// the time is the page's own: the WebAssembly core, its threads' switches, the page's drawing, the browser's event
 // delivery. With the tab visible and hidden. Prints one line per figure; see bench/README.md.
 import {statSync, readFileSync} from 'node:fs';
 import {gzipSync} from 'node:zlib';
@@ -11,35 +10,11 @@ import path from 'node:path';
 
 import {Browser, serveFolder} from '../../tests/web/browser.mjs';
 import {PageSession, sessionSeconds} from '../../tests/web/page-session.mjs';
+import {standInUnit} from '../../tests/web/stand-in-unit.mjs';
 
 const [site, roundsText] = process.argv.slice(2);
 const rounds = Number(roundsText || 3);
 const chromium = process.env.CHROMIUM || '/usr/lib/chromium/chromium';
-
-// The stand-in unit: the identity reply, result 0 for every vendor request, and the BOOT stamp
-// "1.00" for every read (so BOOT is skipped, as on a unit whose BOOT is current: 293 chunks).
-const kStandIn = `(() => {
-  const reply = {
-    identity: [0xF0, 0x7E, 0x00, 0x06, 0x02, 0x7D, 0x4D, 0x00, 0x12, 0x00, 0x01, 0x02, 0x00, 0x00, 0xF7],
-    result: [0xF0, 0x7D, 0x00, 0x4D, 0x00, 0x00, 0xF7],
-    read: [0xF0, 0x7D, 0x00, 0x4D, 0x60, 0x04, 0x30, 0x00, 0x00, 0x04, 0x00, 0x00, 0x31, 0x2E, 0x30,
-      0x30, 0x12, 0x25, 0x03, 0x6B, 0x05, 0xF7],
-  };
-  const channel = new MessageChannel();
-  const input = {id: 'in', name: 'TELVOR Q9', manufacturer: '', type: 'input', state: 'connected',
-    onmidimessage: null, open() { return Promise.resolve(this); }, close() { return Promise.resolve(this); }};
-  channel.port2.onmessage = (event) => {
-    if (input.onmidimessage) input.onmidimessage({data: new Uint8Array(event.data)});
-  };
-  const output = {id: 'out', name: 'TELVOR Q9', manufacturer: '', type: 'output', state: 'connected',
-    open() { return Promise.resolve(this); }, close() { return Promise.resolve(this); },
-    send(data) {
-      const answer = data[1] === 0x7E ? reply.identity : data[4] === 0x60 ? reply.read : reply.result;
-      channel.port1.postMessage(answer);
-    }};
-  navigator.requestMIDIAccess = () => Promise.resolve({sysexEnabled: true,
-    inputs: new Map([['in', input]]), outputs: new Map([['out', output]]), addEventListener() {}});
-})();`;
 
 function median(values) {
   const sorted = [...values].sort((a, b) => a - b);
@@ -55,7 +30,7 @@ console.log(`module: kv5updater.wasm ${wasm.length} bytes (gzip -9 ${gzipSync(wa
 const server = await serveFolder(site);
 const browser = await Browser.launch(chromium, {window: '900,720'});
 try {
-  const tab = await browser.open(server.origin + '/', {beforeLoad: kStandIn});
+  const tab = await browser.open(server.origin + '/', {beforeLoad: standInUnit()});
   const other = (await browser.send('Target.createTarget', {url: 'about:blank'})).targetId;
   await browser.send('Target.activateTarget', {targetId: tab.targetId});
   const page = new PageSession(tab);

@@ -6,12 +6,15 @@
 //   - a MIDI system without devices (the browser's access stood in for): the dialog with empty
 //     lists and its "No MIDI device" note; the test package's question (No as the default, No
 //     writes nothing), then the desktop's "Can't open MIDI Out device."; the About box;
+//   - while a session runs (against a unit standing in inside the browser), leaving the page
+//     asks first and the tab holds a Web Lock; neither once it has ended;
 //   - access refused; a browser without Web MIDI.
 // Exit status 0 passed, 1 failed, 77 skipped (no Chromium here).
 import {existsSync} from 'node:fs';
 
 import {Browser, serveFolder} from './browser.mjs';
 import {PageSession} from './page-session.mjs';
+import {standInUnit} from './stand-in-unit.mjs';
 
 const [site] = process.argv.slice(2);
 const chromium = process.env.CHROMIUM || '/usr/lib/chromium/chromium';
@@ -89,6 +92,30 @@ async function noDevice(browser, origin) {
     'the About box', JSON.stringify(about));
 }
 
+// What guards the tab: whether leaving is held back, and the Web Locks the page holds.
+const kGuards = `(async () => {
+  const leaving = new Event('beforeunload', {cancelable: true});
+  window.dispatchEvent(leaving);
+  return {heldBack: leaving.defaultPrevented,
+    locks: (await navigator.locks.query()).held.map((lock) => lock.name)};
+})()`;
+
+async function guardedSession(browser, origin) {
+  const tab = await browser.open(origin + '/', {beforeLoad: standInUnit(20)});
+  const page = new PageSession(tab);
+  await page.connect(60000);
+  const first = await page.startUpdate();
+  await tab.waitFor('kv5Page.busy', 30000, 'the session');
+  const during = await tab.evaluate(kGuards);
+  check(during.heldBack && during.locks.some((name) => name.startsWith('kv5update session ')),
+    'during a session leaving asks first and the tab holds its lock', JSON.stringify(during));
+  const boxes = await page.sessionEnd(first, 120000);
+  const after = await tab.evaluate(kGuards);
+  check(boxes.length === 0 && !after.heldBack &&
+    !after.locks.some((name) => name.startsWith('kv5update session ')),
+  'after it neither', JSON.stringify({boxes, after}));
+}
+
 async function accessRefused(browser, origin) {
   const tab = await browser.open(origin + '/', {midi: false});
   await tab.send('Browser.setPermission', {permission: {name: 'midi', sysex: true}, setting: 'denied',
@@ -111,7 +138,7 @@ async function noWebMidi(browser, origin) {
 const server = await serveFolder(site);
 const browser = await Browser.launch(chromium);
 try {
-  for (const test of [noMidiSystem, noDevice, accessRefused, noWebMidi]) {
+  for (const test of [noMidiSystem, noDevice, guardedSession, accessRefused, noWebMidi]) {
     try {
       await test(browser, server.origin);
     } catch (error) {
