@@ -29,6 +29,8 @@ struct FakeRig {
     midi.SetInputDevices(std::move(inputs));
     midi.SetOutputDevices(std::move(outputs));
     dialog = std::make_unique<CKv5UpdatorDlg>(view, midi, timer, instance, timing, 2000);
+    // The window of a release build; the test package guard has tests of its own.
+    dialog->GuardTestPackage(false);
   }
   FakeRig(int instance, std::vector<std::string> devices) : FakeRig(instance, devices, devices) {}
 
