@@ -9,8 +9,8 @@
 #include "app/CKv5UpdatorApp.h"
 #include "app/QtAppShell.h"
 #include "firmware/FirmwarePackage.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingMidi.h"
+#include "support/RecordingTimerServices.h"
 #include "ui/InstanceNames.h"
 #include "ui/qt/QtUpdaterWindow.h"
 

@@ -2,14 +2,14 @@
 // in its page, and the page documents no option the program does not have.
 #include <gtest/gtest.h>
 
+#include "support/ChildProcess.h"
+
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "ProgramRun.h"
 
 namespace kv5 {
 namespace {
@@ -32,7 +32,7 @@ std::set<std::string> HelpOptions(const std::string& program,
   std::vector<std::vector<std::string>> runs = {{"--help"}};
   for (const std::string& command : commands) runs.push_back({command, "--help"});
   for (const auto& args : runs) {
-    test::ProgramRun run(program, args);
+    test::ChildProcess run(program, args, test::CapturedRun());
     EXPECT_EQ(run.Wait(20s), std::optional<int>(0));
     options.merge(LongOptions(run.Out(), std::regex(R"(--([a-z][a-z0-9-]*))")));
   }

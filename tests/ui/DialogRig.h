@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "FastTiming.h"
+#include "support/FastTiming.h"
 #include "RecordingView.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingMidi.h"
+#include "support/RecordingTimerServices.h"
 #include "protocol/SessionTiming.h"
 #include "ui/CKv5UpdatorDlg.h"
 

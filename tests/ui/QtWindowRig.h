@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "FastTiming.h"
-#include "platform/midi/fake/RecordingMidi.h"
+#include "support/FastTiming.h"
+#include "support/RecordingMidi.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingTimerServices.h"
 #include "platform/timer/TimerServices.h"
 #include "ui/qt/QtUpdaterDialog.h"
 #include "unit/VirtualUnit.h"
