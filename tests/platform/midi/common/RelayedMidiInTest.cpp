@@ -95,12 +95,16 @@ class ThreadNotingIn : public MidiInServices {
 
 constexpr auto* Message = &test::SysexMessage;
 
+// Buffers the layer keeps with the driver in these tests: few, so that running out shows early.
+constexpr int kDriverBuffers = 4;
+constexpr uint32_t kDriverBufferSize = 8192;
+
 struct Rig {
   Rig() {
     fake.SetInputDevices({"TELVOR Q9"});
     auto noting = std::make_unique<ThreadNotingIn>(fake.In());
     driver = noting.get();
-    relayed = std::make_unique<RelayedMidiIn>(std::move(noting));
+    relayed = std::make_unique<RelayedMidiIn>(std::move(noting), kDriverBuffers, kDriverBufferSize);
     port = std::make_unique<MidiInPort>(*relayed);
     port->DeviceIndex = 0;
   }
@@ -135,7 +139,7 @@ struct Rig {
 TEST(RelayedMidiIn, DriverBuffersGoBackFromItsOwnThreadMessagesBackToBackAndCloseDrains) {
   Rig rig;
   ASSERT_EQ(rig.port->Open(), 1);
-  constexpr size_t kHeld = RelayedMidiIn::kDriverBuffers;
+  constexpr size_t kHeld = kDriverBuffers;
   EXPECT_EQ(rig.fake.QueuedInputBuffers().size(), kHeld);
   const size_t atOpen = rig.driver->AddThreads().size();
   // Back to back, before anything went back to the driver: none is lost.
@@ -164,18 +168,17 @@ TEST(RelayedMidiIn, ABufferTheDriverRefusesAsStillQueuedGoesBackLater) {
   // Twice as many messages as buffers, each waiting for one back with the driver: a refused
   // buffer given up would leave none after the first round.
   const Bytes reply = Message(15);
-  for (int i = 0; i < 2 * RelayedMidiIn::kDriverBuffers; ++i) {
+  for (int i = 0; i < 2 * kDriverBuffers; ++i) {
     ASSERT_TRUE(rig.Deliver(reply, 0, reply.size())) << "message " << i;
   }
-  ASSERT_TRUE(Rig::WaitFor(
-      [&] { return rig.fake.QueuedInputBuffers().size() == RelayedMidiIn::kDriverBuffers; }));
+  ASSERT_TRUE(Rig::WaitFor([&] { return rig.fake.QueuedInputBuffers().size() == kDriverBuffers; }));
   // The port's own delivery may still be handing the last one over.
   size_t entries = 0;
   Rig::WaitFor([&] {
     entries += rig.Entries().size();
-    return entries >= 2u * RelayedMidiIn::kDriverBuffers;
+    return entries >= 2u * kDriverBuffers;
   });
-  EXPECT_EQ(entries, 2u * RelayedMidiIn::kDriverBuffers);
+  EXPECT_EQ(entries, 2u * kDriverBuffers);
   EXPECT_EQ(rig.port->Close(), 0);
 }
 
@@ -187,7 +190,7 @@ TEST(RelayedMidiIn, AReplyReachesThePortOnlyOnceItsBufferIsBackWithTheDriver) {
   ASSERT_EQ(rig.port->Open(), 1);
   rig.driver->DelayAdditionsFromOtherThreads(200ms, 10ms);
   const Bytes reply = Message(15);
-  for (int round = 0; round < RelayedMidiIn::kDriverBuffers + 2; ++round) {
+  for (int round = 0; round < kDriverBuffers + 2; ++round) {
     ASSERT_TRUE(rig.fake.DeliverLongData(reply)) << "reply " << round + 1 << " was dropped";
     ASSERT_TRUE(Rig::WaitFor([&] { return rig.port->PeekSysex() != nullptr; }));
     EXPECT_EQ(rig.Entries(), std::vector<Bytes>{reply});
@@ -231,7 +234,8 @@ void RecordMessage(MidiInHandle, uint32_t message, uintptr_t, uintptr_t, uintptr
 TEST(RelayedMidiIn, AnUnaskedCloseReachesTheCallbackOnce) {
   RecordingMidi fake;
   fake.SetInputDevices({"TELVOR Q9"});
-  RelayedMidiIn relayed(std::make_unique<ThreadNotingIn>(fake.In()));
+  RelayedMidiIn relayed(std::make_unique<ThreadNotingIn>(fake.In()), kDriverBuffers,
+                        kDriverBufferSize);
   gMessages.clear();
   MidiInHandle handle = 0;
   ASSERT_EQ(relayed.Open(&handle, 0, &RecordMessage, 0), MMSYSERR_NOERROR);

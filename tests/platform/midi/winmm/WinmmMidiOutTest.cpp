@@ -112,7 +112,7 @@ class WinmmMidiOut : public ::testing::Test {
     ASSERT_EQ(out->PrepareHeader(handle, &message), MidiResult{MMSYSERR_NOERROR});
   }
 
-  std::unique_ptr<MidiOutServices> out = MakeWinmmMidiOut(fake_out::Calls());
+  std::unique_ptr<MidiOutServices> out = MakeWinmmMidiOut(fake_out::Calls(), WinmmConfig{});
   MidiOutHandle handle = 0;
   std::vector<uint8_t> bytes = Message(4700);
   MidiHeader message;

@@ -40,7 +40,7 @@ TEST(SysexPieces, LongMessagesTravelUnchangedInPiecesOf2046Bytes) {
     SCOPED_TRACE(length);
     const std::vector<uint8_t> message = Message(length);
     Wire wire;
-    ASSERT_EQ(SendInPieces(message.data(), static_cast<uint32_t>(length), kMaxSysexPiece,
+    ASSERT_EQ(SendInPieces(message.data(), static_cast<uint32_t>(length), 2048,
                            wire.Sender(), kNeverCancelled),
               MMSYSERR_NOERROR);
     EXPECT_EQ(wire.bytes, message);
@@ -56,18 +56,18 @@ TEST(SysexPieces, AFailedPieceEndsTheSendAndACancelStopsAfterThePieceUnderWay) {
   Wire failing;
   failing.failPiece = 1;
   failing.failAt = MMSYSERR_NOMEM;
-  EXPECT_EQ(SendInPieces(message.data(), 5000, kMaxSysexPiece, failing.Sender(), kNeverCancelled),
+  EXPECT_EQ(SendInPieces(message.data(), 5000, 2048, failing.Sender(), kNeverCancelled),
             MMSYSERR_NOMEM);
   EXPECT_EQ(failing.pieces, std::vector<uint32_t>{2046});
 
   Wire cancelled;
-  EXPECT_EQ(SendInPieces(message.data(), 5000, kMaxSysexPiece, cancelled.Sender(),
+  EXPECT_EQ(SendInPieces(message.data(), 5000, 2048, cancelled.Sender(),
                          [&] { return cancelled.pieces.size() == 1; }),
             MMSYSERR_NOERROR);
   EXPECT_EQ(cancelled.pieces, std::vector<uint32_t>{2046});
 
   Wire empty;
-  EXPECT_EQ(SendInPieces(message.data(), 0, kMaxSysexPiece, empty.Sender(), kNeverCancelled),
+  EXPECT_EQ(SendInPieces(message.data(), 0, 2048, empty.Sender(), kNeverCancelled),
             MMSYSERR_INVALPARAM);
   EXPECT_TRUE(empty.pieces.empty());
 }
