@@ -30,6 +30,19 @@ function(kv5_install_gzipped file destination)
   install(FILES "${copy}.gz" DESTINATION "${destination}")
 endfunction()
 
+# Installs a program. Linux packages strip their programs, and with them the compilers' .comment
+# section, which a plain strip leaves.
+function(kv5_install_program target)
+  install(TARGETS ${target})
+  if(NOT WIN32)
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+      endif()")
+  endif()
+endfunction()
+
 # Installs a manual page of docs/man, e.g. kv5update.1, into its section, with the program's
 # version in its header.
 function(kv5_install_man_page name)

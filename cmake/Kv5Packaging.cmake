@@ -48,6 +48,8 @@ ${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
  -- ${KV5_PACKAGE_MAINTAINER}  ${changelog_date}
 ")
   kv5_install_gzipped("${CMAKE_BINARY_DIR}/changelog" "${CMAKE_INSTALL_DOCDIR}")
+  install(FILES "${KV5_SOURCE_ROOT}/app/linux/lintian-overrides"
+          DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME ${PROJECT_NAME})
 endif()
 
 include(CPack)
