@@ -1,9 +1,6 @@
 # What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB), a zip that runs where
 # it is unpacked on Windows (cpack -G ZIP). The files come from the install rules beside each
-# target; this file only says how they are packed.
-
-set(KV5_PACKAGE_MAINTAINER "kv5update maintainers <kv5update@telvor.invalid>" CACHE STRING
-    "Maintainer named in the Debian package")
+# target; this file only says how they are packed, and adds the changelog.
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "kv5update maintainers")
@@ -37,19 +34,15 @@ else()
 
   # Every Debian package carries its copyright and its changelog in its documentation folder.
   install(FILES "${KV5_SOURCE_ROOT}/app/linux/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
-  # KV5_RELEASE_DAY in the changelog's form.
-  string(TIMESTAMP changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
-  file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/changelog" CONTENT "\
-${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
-
-  * Release ${PROJECT_VERSION}.
-  * Firmware package ${KV5_PACKAGE_STAMPS}.
-
- -- ${KV5_PACKAGE_MAINTAINER}  ${changelog_date}
-")
+  configure_file("${KV5_CHANGELOG}" "${CMAKE_BINARY_DIR}/changelog" @ONLY)
   kv5_install_gzipped("${CMAKE_BINARY_DIR}/changelog" "${CMAKE_INSTALL_DOCDIR}")
   install(FILES "${KV5_SOURCE_ROOT}/app/linux/lintian-overrides"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME ${PROJECT_NAME})
 endif()
+
+# The time stamps inside the packages are the release's, unless SOURCE_DATE_EPOCH says otherwise.
+configure_file("${KV5_SOURCE_ROOT}/cmake/Kv5CPackOptions.cmake.in"
+               "${CMAKE_BINARY_DIR}/Kv5CPackOptions.cmake" @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/Kv5CPackOptions.cmake")
 
 include(CPack)
