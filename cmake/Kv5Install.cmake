@@ -8,8 +8,6 @@ include(GNUInstallDirs)
 
 # The window's name in the desktop's application list: its desktop entry, icon and metainfo.
 set(KV5_APP_ID com.telvor.Q9Updater)
-set(KV5_PROJECT_URL "https://kv5update.telvor.invalid" CACHE STRING
-    "Where the project is published: the metainfo's home page and its screenshot under docs/")
 
 # Installs a gzip-compressed copy of `file` (made at build time, without name or time stamp, so
 # the package is the same for the same sources) into `destination`.

@@ -1,6 +1,6 @@
 # What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB), a zip that runs where
 # it is unpacked on Windows (cpack -G ZIP). The files come from the install rules beside each
-# target; this file only says how they are packed, and adds the changelog.
+# target; this file only says how they are packed, and adds the licence and the changelog.
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "kv5update maintainers")
@@ -33,7 +33,18 @@ else()
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
   # Every Debian package carries its copyright and its changelog in its documentation folder.
-  install(FILES "${KV5_SOURCE_ROOT}/app/linux/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+  # The copyright holds the licence of LICENSE in the package's own format: its text indented,
+  # its empty lines as " .".
+  file(STRINGS "${KV5_SOURCE_ROOT}/LICENSE" licence_lines)
+  list(FILTER licence_lines INCLUDE REGEX "^Copyright \\(c\\) ")
+  string(REGEX REPLACE "^Copyright \\(c\\) " "" KV5_COPYRIGHT "${licence_lines}")
+  file(READ "${KV5_SOURCE_ROOT}/LICENSE" licence)
+  string(REGEX REPLACE "^.*\nCopyright \\(c\\) [^\n]*\n\n" "" licence "${licence}")
+  string(STRIP "${licence}" licence)
+  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REPLACE "\n" "\n " KV5_LICENSE_TEXT " ${licence}")
+  configure_file("${KV5_SOURCE_ROOT}/app/linux/copyright.in" "${CMAKE_BINARY_DIR}/copyright" @ONLY)
+  install(FILES "${CMAKE_BINARY_DIR}/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
   configure_file("${KV5_CHANGELOG}" "${CMAKE_BINARY_DIR}/changelog" @ONLY)
   kv5_install_gzipped("${CMAKE_BINARY_DIR}/changelog" "${CMAKE_INSTALL_DOCDIR}")
   install(FILES "${KV5_SOURCE_ROOT}/app/linux/lintian-overrides"

@@ -4,8 +4,11 @@
 # So the same sources make the same packages whenever they are built; a new release is a new
 # changelog entry.
 
-set(KV5_PACKAGE_MAINTAINER "kv5update maintainers <kv5update@telvor.invalid>" CACHE STRING
-    "Maintainer named in the Debian package and its changelog")
+# Debian packages name a maintainer with a mail address. The project has no mailbox: whoever
+# publishes the package sets their own here; the default says that there is none, in the
+# reserved top-level domain that never resolves.
+set(KV5_PACKAGE_MAINTAINER "kv5update maintainers <no-mailbox@kv5update.invalid>" CACHE STRING
+    "Maintainer named in the Debian package and its changelog: \"Name <address>\"")
 
 set(KV5_CHANGELOG "${PROJECT_SOURCE_DIR}/app/linux/changelog.in")
 file(STRINGS "${KV5_CHANGELOG}" heading LIMIT_COUNT 1)
