@@ -1,5 +1,5 @@
-# What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB), a zip that runs where
-# it is unpacked on Windows (cpack -G ZIP). The files come from the install rules beside each
+# What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB); on Windows a zip that
+# runs where it is unpacked (cpack -G ZIP) and an installer (cpack -G NSIS64). The files come from the install rules beside each
 # target; this file only says how they are packed, and adds the licence and the changelog.
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
@@ -21,8 +21,14 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)
+  set(CPACK_GENERATOR ZIP NSIS64)
   set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
+  # The installer (cpack -G NSIS64) is the script of app/win32/installer, with the zip's files.
+  set(CPACK_MODULE_PATH "${KV5_SOURCE_ROOT}/app/win32/installer")
+  set(CPACK_NSIS_MUI_ICON "${KV5_SOURCE_ROOT}/ui/win32/AppIcon.ico")
+  # The licence beside the programs, in the line ends Windows editors expect.
+  configure_file("${KV5_SOURCE_ROOT}/LICENSE" License.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/License.txt" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
