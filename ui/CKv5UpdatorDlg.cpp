@@ -5,6 +5,7 @@
 #include "protocol/ReplyPoller.h"
 #include "session/StringTable.h"
 #include "session/UpdateWorker.h"
+#include "session/VerifyWorker.h"
 #include "session/VersionCheckWorker.h"
 #include "ui/UiCallGate.h"
 
@@ -115,6 +116,12 @@ void CKv5UpdatorDlg::OnVersionCheck() {
   if (OpenSelectedPorts() != 0) return;
   EnterBusy();
   StartWorker(&VersionCheckWorker);
+}
+
+void CKv5UpdatorDlg::OnVerify() {
+  if (OpenSelectedPorts() != 0) return;
+  EnterBusy();
+  StartWorker(&VerifyWorker);
 }
 
 void CKv5UpdatorDlg::OnRescanDevice() {

@@ -45,6 +45,9 @@ class CKv5UpdatorDlg : public SessionHost {
   bool OnInitDialog();
   void OnExecute();
   void OnVersionCheck();
+  // Reads the unit's flash back against the package (the command line's verify); the verdicts
+  // are in Verification() once the worker has ended.
+  void OnVerify();
   void OnRescanDevice();
   // The window is being destroyed: ports closed, sessions aborted, the worker joined.
   void OnDestroy();
@@ -68,6 +71,7 @@ class CKv5UpdatorDlg : public SessionHost {
   void SetProgressRange(int32_t maximum) override;
   void SetProgressPos(int32_t position) override;
   VersionTable& Versions() override { return versionTable_; }
+  FlashVerification& Verification() override { return verification_; }
   void CloseOutPort() override;
   void CloseInPortIfOpen() override;
   void PostVersionCheckDone(int result) override;
@@ -106,6 +110,7 @@ class CKv5UpdatorDlg : public SessionHost {
   ExchangeState exchange_;
   std::atomic<int> BusyFlag{0};
   VersionTable versionTable_;
+  FlashVerification verification_;
   std::shared_ptr<UiCallGate> uiGate_;
   std::thread worker_;
   CDxMTimer timer_;

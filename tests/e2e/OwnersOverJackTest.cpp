@@ -288,7 +288,7 @@ TEST_F(OwnersOverJack, EachFailureOfTheUnitSaysWhatToDoNext) {
     options.writeTestPackage = true;
     const Result update = RunInProcess(options);
     EXPECT_EQ(update.code, 1);
-    EXPECT_TRUE(Has(update.err, each.message + "\n" + NextStepFor(each.message) + "\n"))
+    EXPECT_TRUE(Has(update.err, each.message + "\n" + NextStepFor(SessionKind::Update, each.message) + "\n"))
         << update.err;
     StopUnit("TELVOR Q9");
   }

@@ -133,6 +133,29 @@ TEST(FrontEnd, CheckUpdateCheckOnOneUnitByIndexAndName) {
   EXPECT_EQ(run.out, kCurrentReport);
 }
 
+TEST(FrontEnd, VerifyReadsEveryRegionBackAndUpdateVerifyFollowsACompletedUpdate) {
+  // The older firmware differs from the package in the SYSTEM and SUBMCU stamps only.
+  RunResult run = RunArgs({"verify", "--backend", "virtual"});
+  EXPECT_EQ(run.code, kExitSessionFailed);
+  const std::string verdicts =
+      "BOOT: verified\nPRESET: verified\nSYSTEM: verified\n"
+      "SYSTEM info block: differs from the package at 0x170FE2\n"
+      "SUBMCU: differs from the package at 0x1CBFE0\n";
+  EXPECT_NE(run.out.find(verdicts), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, std::string(kFlashDiffersText) + "\n" +
+                         NextStepFor(SessionKind::Reading, kFlashDiffersText) + "\n");
+
+  run = RunArgs({"update", "--verify", "--backend", "virtual", "--unit-firmware", "factory"});
+  EXPECT_EQ(run.code, kExitOk) << run.err;
+  const std::string ending =
+      "Version update completed.\n[1/5] Verifying BOOT\n[2/5] Verifying PRESET\n"
+      "[3/5] Verifying SYSTEM\n[4/5] Verifying SYSTEM info block\n[5/5] Verifying SUBMCU\n"
+      "BOOT: verified\nPRESET: verified\nSYSTEM: verified\nSYSTEM info block: verified\n"
+      "SUBMCU: verified\nThe flash holds the package.\n";
+  ASSERT_GE(run.out.size(), ending.size());
+  EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
+}
+
 TEST(FrontEnd, SessionFailuresPrintTheErrorBoxAndExitOne) {
   struct Case {
     std::vector<std::string> args;
@@ -162,7 +185,8 @@ TEST(FrontEnd, SessionFailuresPrintTheErrorBoxAndExitOne) {
     EXPECT_EQ(run.code, kExitSessionFailed) << args[1] << " " << args[2] << "\n" << run.out;
     // Under the message, the line on what to do next.
     const std::string message = each.err.substr(each.err.rfind('\n', each.err.size() - 2) + 1);
-    EXPECT_EQ(run.err, each.err + NextStepFor(message.substr(0, message.size() - 1)) + "\n")
+    const SessionKind kind = args[0] == "update" ? SessionKind::Update : SessionKind::Reading;
+    EXPECT_EQ(run.err, each.err + NextStepFor(kind, message.substr(0, message.size() - 1)) + "\n")
         << args[1] << " " << args[2];
     EXPECT_EQ(run.out.find("completed"), std::string::npos);
   }
@@ -268,7 +292,8 @@ TEST(FrontEnd, InterruptAbortsTheSessionAsClosingTheWindow) {
   const RunResult run = RunOn(midi, Options(Command::Update), true, &interrupt);
   ctrlC.join();
   EXPECT_EQ(run.code, kExitSignalBase + 2);
-  EXPECT_EQ(run.err, std::string(kWarning) + "Interrupted: the session was aborted.\n");
+  EXPECT_EQ(run.err, std::string(kWarning) + "Interrupted: the session was aborted.\n" +
+                         NextStepFor(SessionKind::Update, kInterruptedText) + "\n");
   EXPECT_EQ(run.out.find("completed"), std::string::npos);
   // The worker was joined before the command returned: nothing more reaches the unit.
   EXPECT_TRUE(unit.WaitIdle(std::chrono::seconds(5)));

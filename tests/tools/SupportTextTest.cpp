@@ -71,20 +71,41 @@ TEST(MessageText, EveryRequestAndAnswerInWords) {
   EXPECT_EQ(Received(reply), "read reply 4 bytes \"1.20\" (checksum mismatch)");
 }
 
-TEST(NextSteps, EveryFailureOfTheSessionsHasALine) {
+TEST(NextSteps, EveryFailureHasALineForItsKindOfSession) {
+  constexpr SessionKind kUpdate = SessionKind::Update;
+  constexpr SessionKind kReading = SessionKind::Reading;
   for (int id : {IDS_TIMEOUT_IDENTIFY, IDS_TIMEOUT_WRITE, IDS_TIMEOUT_ERASE, IDS_ILLEGAL_DEVICE,
                  IDS_USE_UPDATE_MODE, IDS_TRANSFER_ERROR}) {
     SCOPED_TRACE(LoadString(id));
-    EXPECT_EQ(NextStepFor(LoadString(id)).rfind("What to do: ", 0), 0u);
+    EXPECT_EQ(NextStepFor(kUpdate, LoadString(id)).rfind("What to do: ", 0), 0u);
   }
-  EXPECT_NE(NextStepFor(kBootReadFailedText), "");
-  EXPECT_NE(NextStepFor(kStampReadFailedText), "");
-  EXPECT_NE(NextStepFor(LoadString(IDS_USE_UPDATE_MODE)).find("firmware update mode"),
+  // An update that failed after the unit entered its update mode says how the unit is left and
+  // how to recover it; a read-only session never says so.
+  for (int id : {IDS_TIMEOUT_WRITE, IDS_TIMEOUT_ERASE, IDS_TRANSFER_ERROR}) {
+    EXPECT_NE(NextStepFor(kUpdate, LoadString(id)).find("stays in its firmware update mode"),
+              std::string::npos);
+  }
+  for (const std::string& message :
+       {LoadString(IDS_TRANSFER_ERROR), LoadString(IDS_TIMEOUT_IDENTIFY),
+        std::string(kDeviceVanishedText)}) {
+    SCOPED_TRACE(message);
+    const std::string advice = NextStepFor(kReading, message);
+    EXPECT_NE(advice, "");
+    EXPECT_EQ(advice.find("update mode"), std::string::npos);
+  }
+  EXPECT_NE(NextStepFor(kUpdate, kDeviceVanishedText).find("run the update again"),
             std::string::npos);
-  EXPECT_EQ(NextStepFor(kDeviceBusyText).rfind("Another program may be using the device", 0), 0u);
-  EXPECT_EQ(NextStepFor(kDeviceVanishedText).rfind("The MIDI device disappeared", 0), 0u);
-  EXPECT_EQ(NextStepFor(LoadString(IDS_UPDATE_COMPLETED)), "");
-  EXPECT_EQ(NextStepFor("something else"), "");
+  EXPECT_NE(NextStepFor(kUpdate, kInterruptedText).find("run the update again"), std::string::npos);
+  EXPECT_NE(NextStepFor(kUpdate, kBootReadFailedText), "");
+  EXPECT_NE(NextStepFor(kReading, kStampReadFailedText), "");
+  EXPECT_NE(NextStepFor(kReading, kFlashDiffersText).find("run the update"), std::string::npos);
+  EXPECT_NE(NextStepFor(kUpdate, LoadString(IDS_USE_UPDATE_MODE)).find("firmware update mode"),
+            std::string::npos);
+  EXPECT_EQ(
+      NextStepFor(kUpdate, kDeviceBusyText).rfind("Another program may be using the device", 0),
+      0u);
+  EXPECT_EQ(NextStepFor(kUpdate, LoadString(IDS_UPDATE_COMPLETED)), "");
+  EXPECT_EQ(NextStepFor(kReading, "something else"), "");
 }
 
 TEST(UpdateSideBySide, ReportLinesBecomeAUnitLineAndTheSummary) {

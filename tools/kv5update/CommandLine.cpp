@@ -22,7 +22,8 @@ constexpr const char* kExitCodesText =
     "\nExit codes:\n"
     "  0    success\n"
     "  1    the session failed; the updater's error message is on stderr, and a line on\n"
-    "       what to do next; probe: no unit answered; update --all: a unit failed\n"
+    "       what to do next; probe: no unit answered; update --all: a unit failed;\n"
+    "       verify (and update --verify): the flash differs from the package\n"
     "  2    nothing was sent: usage error, no device chosen, a MIDI system or port that\n"
     "       cannot be opened, or the test package refused for a real device\n"
     "  130  Ctrl-C (143 SIGTERM, 129 SIGHUP): the session was aborted as closing the\n"
@@ -214,6 +215,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
   sessions["check"] =
       app.add_subcommand("check", "Show the unit's version stamps beside the package's");
   sessions["update"] = app.add_subcommand("update", "Write the embedded firmware to the unit");
+  sessions["verify"] = app.add_subcommand(
+      "verify", "Read back everything the update writes and compare it with the package");
   std::string inDevice, outDevice;
   for (auto& [name, command] : sessions) {
     command->add_option("--in", inDevice, "MIDI IN device: list index or exact name")
@@ -230,9 +233,12 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
   update.add_option("--pair", pairTexts, "A unit's MIDI IN and OUT device for --all (repeatable)")
       ->option_text("IN,OUT");
   update.add_flag("--child-report", options.childReport)->group("");
+  update.add_flag("--verify", options.verify,
+                  "After a completed update, read the flash back as 'verify' does");
   app.footer(std::string(kDevicesText) + kExitCodesText + kVirtualUnitText + PackageText());
   sessions["check"]->footer(std::string(kDevicesText) + kExitCodesText);
   sessions["update"]->footer(std::string(kDevicesText) + kExitCodesText + PackageText());
+  sessions["verify"]->footer(std::string(kDevicesText) + kExitCodesText);
   sessions["update"]->add_flag("--yes-write-test-package", options.writeTestPackage,
                                "Allow writing the synthetic test package to a MIDI device");
 
@@ -246,10 +252,11 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
     return {false, code == 0 ? kExitOk : kExitUsage};
   }
 
-  options.command = app.got_subcommand("update")  ? Command::Update
-                    : app.got_subcommand("check") ? Command::Check
-                    : app.got_subcommand("probe") ? Command::Probe
-                                                  : Command::List;
+  options.command = app.got_subcommand("update")   ? Command::Update
+                    : app.got_subcommand("check")  ? Command::Check
+                    : app.got_subcommand("verify") ? Command::Verify
+                    : app.got_subcommand("probe")  ? Command::Probe
+                                                   : Command::List;
   for (auto& [name, command] : sessions) {
     if (command->parsed() && command->count("--in") > 0) options.inDevice = inDevice;
     if (command->parsed() && command->count("--out") > 0) options.outDevice = outDevice;
@@ -266,6 +273,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
   }
   if (!options.pairs.empty() && !options.all) {
     err << "--pair names the units of --all.\n";
+    return {false, kExitUsage};
+  }
+  if (options.all && options.verify) {
+    err << "--verify goes with the update of one unit, not with --all.\n";
     return {false, kExitUsage};
   }
   if (options.all && (options.inDevice || options.outDevice || options.probe)) {

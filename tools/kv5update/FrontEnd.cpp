@@ -1,5 +1,6 @@
 #include "tools/kv5update/FrontEnd.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -95,9 +96,14 @@ struct Outcome {
   std::string message;  // the session's last word
 };
 
-Outcome SessionOutcome(const FrontEndOptions& options, const SessionReporter& reporter) {
+Outcome SessionOutcome(Command command, const SessionReporter& reporter,
+                       const FlashVerification& verification) {
   if (!reporter.Errors().empty()) return {kExitSessionFailed, "failed", reporter.Errors().back()};
-  if (options.command == Command::Check) {
+  if (command == Command::Verify) {
+    if (verification.AllVerified()) return {kExitOk, "verified", "The flash holds the package."};
+    return {kExitSessionFailed, "differs", kFlashDiffersText};
+  }
+  if (command == Command::Check) {
     if (reporter.ReportShown()) return {kExitOk, "version report shown", ""};
     // The window shows nothing when a stamp read fails; a script needs to be told.
     return {kExitSessionFailed, "failed", kStampReadFailedText};
@@ -108,8 +114,9 @@ Outcome SessionOutcome(const FrontEndOptions& options, const SessionReporter& re
 }
 
 // The line under a failure's message that says what to do next.
-void PrintNextStep(const std::string& message, std::ostream& err) {
-  const std::string next = NextStepFor(message);
+void PrintNextStep(Command command, const std::string& message, std::ostream& err) {
+  const std::string next =
+      NextStepFor(command == Command::Update ? SessionKind::Update : SessionKind::Reading, message);
   if (next.empty()) return;
   err << next << '\n';
   err.flush();
@@ -125,6 +132,8 @@ const char* CommandName(Command command) {
       return "check";
     case Command::Update:
       return "update";
+    case Command::Verify:
+      return "verify";
   }
   return "";
 }
@@ -142,6 +151,31 @@ void LogHeader(SessionLog& log, const FrontEndOptions& options, const std::strin
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
+}
+
+// One line per region of the package: "SYSTEM: verified", or where the flash first differs.
+void PrintVerification(const FlashVerification& verification, std::ostream& out, SessionLog* log) {
+  for (size_t i = 0; i < kFlashRegions.size(); ++i) {
+    const RegionVerdict& verdict = verification.regions[i];
+    std::string line = std::string(kFlashRegions[i].component) + ": ";
+    switch (verdict.result) {
+      case RegionVerdict::Result::Verified:
+        line += "verified";
+        break;
+      case RegionVerdict::Result::Differs: {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%06X", verdict.firstDifference);
+        line += std::string("differs from the package at ") + address;
+        break;
+      }
+      case RegionVerdict::Result::NotRead:
+        line += "not read";
+        break;
+    }
+    out << line << '\n';
+    if (log) log->Note("verify: " + line);
+  }
+  out.flush();
 }
 
 void LogProbe(SessionLog& log, const ProbeResult& probed) {
@@ -262,35 +296,55 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
     return finish(kExitSignalBase + interrupt.load(), "interrupted", "before the session began");
   }
 
-  if (options.command == Command::Update) {
-    dialog.OnExecute();
-  } else {
-    dialog.OnVersionCheck();
-  }
-  if (!dialog.Busy() && !dialog.WorkerRunning()) {
-    // The ports did not open (the error box said which); nothing was sent.
-    CloseWindow(dialog, view);
-    const std::string message = reporter.Errors().empty() ? "" : reporter.Errors().back();
-    // A device held by another program has a next step of its own.
-    PrintNextStep(midi.LastOpenFoundDeviceBusy() ? kDeviceBusyText : message, streams.err);
-    return finish(kExitUsage, "not started", message);
-  }
-
-  view.RunUntil([&] { return interrupt.load() != 0 || !dialog.WorkerRunning(); });
-  if (interrupt.load() != 0) {
+  // Starts a session as its button would and waits for its end; false when the ports did not
+  // open (the error box said which) and nothing was sent, or on an interrupt.
+  bool interrupted = false;
+  auto runSession = [&](Command command) {
+    if (command == Command::Update) {
+      dialog.OnExecute();
+    } else if (command == Command::Verify) {
+      dialog.OnVerify();
+    } else {
+      dialog.OnVersionCheck();
+    }
+    if (!dialog.Busy() && !dialog.WorkerRunning()) return false;
+    view.RunUntil([&] { return interrupt.load() != 0 || !dialog.WorkerRunning(); });
+    interrupted = interrupt.load() != 0;
+    // What the ending worker posted (the version check's result) runs before the window closes.
+    if (!interrupted) view.RunPending();
     reporter.Finish();
+    return !interrupted;
+  };
+
+  Command command = options.command;
+  bool ran = runSession(command);
+  if (ran && command == Command::Update && options.verify &&
+      SessionOutcome(command, reporter, dialog.Verification()).code == kExitOk) {
+    streams.out << LoadString(IDS_UPDATE_COMPLETED) << '\n';
+    command = Command::Verify;
+    ran = runSession(command);
+  }
+  if (interrupted) {
     streams.err << "Interrupted: the session was aborted.\n";
+    if (command == Command::Update) PrintNextStep(command, kInterruptedText, streams.err);
     CloseWindow(dialog, view);
     return finish(kExitSignalBase + interrupt.load(), "interrupted",
                   "the session was aborted as closing the window aborts it");
   }
-  // What the ending worker posted (the version check's result) runs before the window closes.
-  view.RunPending();
-  reporter.Finish();
+  if (!ran) {
+    CloseWindow(dialog, view);
+    const std::string message = reporter.Errors().empty() ? "" : reporter.Errors().back();
+    // A device held by another program has a next step of its own.
+    PrintNextStep(command, midi.LastOpenFoundDeviceBusy() ? kDeviceBusyText : message, streams.err);
+    return finish(kExitUsage, "not started", message);
+  }
   const bool vanished = dialog.DeviceVanished();
   CloseWindow(dialog, view);
-  const Outcome outcome = SessionOutcome(options, reporter);
-  if (outcome.code == kExitOk && options.command == Command::Update) {
+  const Outcome outcome = SessionOutcome(command, reporter, dialog.Verification());
+  if (command == Command::Verify && reporter.Errors().empty()) {
+    PrintVerification(dialog.Verification(), streams.out, log.get());
+  }
+  if (outcome.code == kExitOk && command != Command::Check) {
     streams.out << outcome.message << '\n';
     streams.out.flush();
   }
@@ -298,7 +352,7 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
     // An error box has printed its text already; the front end's own endings print theirs here.
     if (reporter.Errors().empty()) streams.err << outcome.message << '\n';
     // A vanished device explains the failure better than its message does.
-    PrintNextStep(vanished ? kDeviceVanishedText : outcome.message, streams.err);
+    PrintNextStep(command, vanished ? kDeviceVanishedText : outcome.message, streams.err);
   }
   return finish(outcome.code, outcome.result, outcome.message);
 }

@@ -13,7 +13,7 @@
 
 namespace kv5 {
 
-enum class Command { List, Probe, Check, Update };
+enum class Command { List, Probe, Check, Update, Verify };
 
 enum class BackendChoice {
   Default,  // as the window chooses: the ALSA sequencer, else a running JACK server
@@ -46,6 +46,8 @@ struct FrontEndOptions {
   std::vector<std::pair<std::string, std::string>> pairs;
   // A session run for update --all: progress as lines for the parent to read.
   bool childReport = false;
+  // update --verify: read the flash back after a completed update.
+  bool verify = false;
   // Allows writing the synthetic test package to a device that is not the in-process unit.
   bool writeTestPackage = false;
   VirtualUnitOptions unit;
