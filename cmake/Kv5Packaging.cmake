@@ -1,6 +1,7 @@
 # What `cpack` makes from a build: a Debian package on Linux (cpack -G DEB); on Windows a zip that
-# runs where it is unpacked (cpack -G ZIP) and an installer (cpack -G NSIS64). The files come from the install rules beside each
-# target; this file only says how they are packed, and adds the licence and the changelog.
+# runs where it is unpacked (cpack -G ZIP) and an installer (cpack -G NSIS64). The files come from
+# the install rules beside each target; this file says how they are packed, and adds the licence
+# and the changelog.
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "kv5update maintainers")
@@ -57,7 +58,7 @@ else()
           DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME ${PROJECT_NAME})
 endif()
 
-# The time stamps inside the packages are the release's, unless SOURCE_DATE_EPOCH says otherwise.
+# What cpack reads before each package: the date of the files inside, the installer's name.
 configure_file("${KV5_SOURCE_ROOT}/cmake/Kv5CPackOptions.cmake.in"
                "${CMAKE_BINARY_DIR}/Kv5CPackOptions.cmake" @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/Kv5CPackOptions.cmake")
