@@ -11,6 +11,7 @@
 #include "platform/midi/loopback/LoopbackMidi.h"
 #include "session/UpdateWorker.h"
 #include "session/VersionCheckWorker.h"
+#include "support/FastTiming.h"
 #include "unit/VirtualUnit.h"
 
 namespace kv5 {
@@ -21,13 +22,7 @@ using Events = std::vector<std::string>;
 
 // Waits that only a lost message would run out; short pauses.
 SessionTiming LoopbackTiming() {
-  SessionTiming timing;
-  timing.IdentifyWaitMs = timing.EnterUpdateModeWaitMs = 5000;
-  timing.MemoryReadWaitMs = timing.EraseWaitMs = timing.FinishWaitMs = 5000;
-  timing.WriteWaitMs = 5000;
-  timing.EnterUpdatePauseMs = 5;
-  timing.ResendPauseMs = 5;
-  return timing;
+  return FastTiming(5000);
 }
 
 // Declared in teardown order reversed: the host (its timer first) goes before the unit, and the

@@ -3,14 +3,14 @@
 // of the package's changelog.
 #include <gtest/gtest.h>
 
+#include "support/ChildProcess.h"
+
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "ProgramRun.h"
 
 namespace kv5 {
 namespace {
@@ -33,7 +33,7 @@ std::set<std::string> HelpOptions(const std::string& program,
   std::vector<std::vector<std::string>> runs = {{"--help"}};
   for (const std::string& command : commands) runs.push_back({command, "--help"});
   for (const auto& args : runs) {
-    test::ProgramRun run(program, args);
+    test::ChildProcess run(program, args, test::CapturedRun());
     EXPECT_EQ(run.Wait(20s), std::optional<int>(0));
     options.merge(LongOptions(run.Out(), std::regex(R"(--([a-z][a-z0-9-]*))")));
   }

@@ -262,6 +262,8 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
   ConsoleView view(reporter);
   BusyDeviceWatch midi(system);
   CKv5UpdatorDlg dialog(view, midi, *timer, kInstanceIndex, timing);
+  // The command line guards the test package itself (--yes-write-test-package, below).
+  dialog.GuardTestPackage(false);
   dialog.SetTrafficTap(log.get());
   dialog.OnInitDialog();
 

@@ -1,4 +1,4 @@
-#include "platform/midi/fake/RecordingMidi.h"
+#include "support/RecordingMidi.h"
 
 #include <algorithm>
 #include <cstring>

@@ -104,7 +104,7 @@ TEST(ConsoleView, ControlsAndDisplaysReachTheObserver) {
   view.SetControlText(IDC_STEP_COUNTER, "3/10");
   view.SetProgressRange32(0, 1064224);
   view.SetProgressPos(70000);
-  view.MessageBox("Transfer error occurred.", "Error", MessageIcon::Error);
+  view.MessageBox("Transfer error occurred.", "Error", MessageIcon::Error, "");
   EXPECT_EQ(view.ControlText(IDC_STEP_COUNTER), "3/10");
   EXPECT_EQ(view.ControlText(IDC_STATUS_LINE), "");
   EXPECT_EQ(view.ProgressUpper(), 1064224);

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "platform/midi/MidiBackend.h"
-#include "platform/midi/fake/RecordingMidi.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
+#include "support/RecordingMidi.h"
 #include "tools/kv5update/ExitCodes.h"
 #include "tools/kv5update/NextSteps.h"
 #include "unit/VirtualUnit.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "midi/MidiInPort.h"
-#include "platform/midi/fake/RecordingMidi.h"
+#include "support/RecordingMidi.h"
 #include "support/SysexMessage.h"
 
 namespace kv5 {

@@ -1,4 +1,4 @@
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingTimerServices.h"
 
 #include <algorithm>
 

@@ -2,20 +2,21 @@
 // in-process virtual unit: the session is aborted as closing the window aborts it.
 #include <gtest/gtest.h>
 
+#include "support/ChildProcess.h"
+
 #include <chrono>
 #include <csignal>
 #include <string>
 #include <vector>
-
-#include "tools/ProgramRun.h"
 
 namespace kv5 {
 namespace {
 
 void InterruptDuringUpdate(int signalNumber) {
   // Every write is answered 100 ms late, so the update is still writing when the signal comes.
-  test::ProgramRun child(KV5UPDATE_PATH,
-                         {"update", "--backend", "virtual", "--unit-fault", "delay:write:*:100"});
+  test::ChildProcess child(KV5UPDATE_PATH,
+                           {"update", "--backend", "virtual", "--unit-fault", "delay:write:*:100"},
+                           test::CapturedRun());
   ASSERT_TRUE(child.Started());
   ASSERT_TRUE(child.WaitForOutput("[3/10] Data transmit  0 / 110592 \n", std::chrono::seconds(30)))
       << child.Out() << child.Err();
@@ -38,19 +39,21 @@ TEST(Kv5UpdateProcess, SigtermAbortsTheUpdateAndExits143) {
 }
 
 TEST(Kv5UpdateProcess, ExitCodesOfWholeRuns) {
-  test::ProgramRun check(KV5UPDATE_PATH, {"check", "--backend", "virtual"});
+  test::ChildProcess check(KV5UPDATE_PATH, {"check", "--backend", "virtual"}, test::CapturedRun());
   EXPECT_EQ(check.Wait(std::chrono::seconds(60)), 0);
   EXPECT_EQ(check.Out(),
             "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n");
 
-  test::ProgramRun usage(KV5UPDATE_PATH, {"check", "--backend", "virtual", "--in", "4"});
+  test::ChildProcess usage(KV5UPDATE_PATH, {"check", "--backend", "virtual", "--in", "4"},
+                           test::CapturedRun());
   EXPECT_EQ(usage.Wait(std::chrono::seconds(60)), 2);
   EXPECT_EQ(usage.Err(),
             "No MIDI IN device has the index or the name \"4\" (1 listed; see 'kv5update "
             "list').\n");
 
-  test::ProgramRun refused(KV5UPDATE_PATH,
-                           {"update", "--backend", "virtual", "--unit-code", "4D7F0200"});
+  test::ChildProcess refused(KV5UPDATE_PATH,
+                             {"update", "--backend", "virtual", "--unit-code", "4D7F0200"},
+                             test::CapturedRun());
   EXPECT_EQ(refused.Wait(std::chrono::seconds(60)), 1);
   EXPECT_NE(refused.Err().find("Illegal device connected.\n"), std::string::npos);
 }
