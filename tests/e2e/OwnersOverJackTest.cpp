@@ -110,7 +110,7 @@ class OwnersOverJack : public ::testing::Test {
     ConsoleStreams streams{out, err, false, 80};
     std::atomic<int> interrupt{0};
     // The failures that wait for a timeout end within a second.
-    result.code = RunCommand(options, *jack, false, streams, interrupt, FastTiming(300));
+    result.code = RunCommand(options, *jack, false, streams, interrupt, FastTiming(500));
     result.out = out.str();
     result.err = err.str();
     return result;

@@ -1,5 +1,8 @@
 #include "platform/midi/jack/JackMidi.h"
-#include "platform/midi/jack/JackMidiServices.h"
+
+#include "platform/midi/jack/JackDeviceObserver.h"
+#include "platform/midi/jack/JackMidiIn.h"
+#include "platform/midi/jack/JackMidiOut.h"
 
 namespace kv5 {
 namespace {
@@ -7,16 +10,17 @@ namespace {
 class JackMidiBackend : public MidiBackend {
  public:
   JackMidiBackend(std::unique_ptr<JackClient> client, const JackConfig& config)
-      : link_(std::move(client), config), in_(link_), out_(link_) {
-    link_.Watch([this] {
-      in_.CheckDevices();
-      out_.CheckDevices();
-    });
-  }
+      : link_(std::move(client), config),
+        in_(link_),
+        out_(link_),
+        observer_(std::make_unique<JackDeviceObserver>(link_, [this] {
+          in_.CheckDevices();
+          out_.CheckDevices();
+        })) {}
   // The observer stops first, then the cycles, so the devices that are still open come apart
   // without either.
   ~JackMidiBackend() override {
-    link_.Unwatch();
+    observer_.reset();
     link_.Current()->Deactivate();
   }
 
@@ -28,6 +32,7 @@ class JackMidiBackend : public MidiBackend {
   JackLink link_;
   JackMidiIn in_;
   JackMidiOut out_;
+  std::unique_ptr<JackDeviceObserver> observer_;
 };
 
 }  // namespace

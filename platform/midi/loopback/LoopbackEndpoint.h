@@ -1,5 +1,6 @@
-// One in-process device of the loopback system: the endpoint at its far side, the host's input
-// that the endpoint's messages feed, and the delivery of the host's output to the endpoint.
+// One in-process device of the loopback system, seen from its far side: the endpoint (the virtual
+// unit's, or a test's), the host's input that the endpoint's messages feed, and the delivery of
+// the host's output to the endpoint.
 #pragma once
 
 #include <condition_variable>
@@ -21,12 +22,12 @@ namespace kv5 {
 // receiver that answered inline (sending on the host's port, or waiting for something the
 // sender's thread does next) would deadlock against it. Messages are delivered one at a time, in
 // the order they were sent, and a header is marked done once the receiver has returned.
-class LoopbackDevice : public MidiEndpoint {
+class LoopbackEndpoint : public MidiEndpoint {
  public:
-  explicit LoopbackDevice(std::string name);
-  ~LoopbackDevice() override;
-  LoopbackDevice(const LoopbackDevice&) = delete;
-  LoopbackDevice& operator=(const LoopbackDevice&) = delete;
+  explicit LoopbackEndpoint(std::string name);
+  ~LoopbackEndpoint() override;
+  LoopbackEndpoint(const LoopbackEndpoint&) = delete;
+  LoopbackEndpoint& operator=(const LoopbackEndpoint&) = delete;
 
   // The endpoint's side.
   void SetReceiver(Receiver receiver) override;
@@ -36,10 +37,11 @@ class LoopbackDevice : public MidiEndpoint {
   bool Send(const uint8_t* bytes, size_t length) override;
   std::string Name() const override { return name_; }
 
-  // The host's input: the buffers of the open input device, or none.
-  void AttachInput(std::shared_ptr<SysexInputBuffers> input);
+  // The host's input: the buffers of the open input device, or none. They must stay alive until
+  // DetachInput has returned.
+  void AttachInput(SysexInputBuffers* input);
   // Detaches the given input if it is the one attached; returns once no feed uses it.
-  void DetachInput(const std::shared_ptr<SysexInputBuffers>& input);
+  void DetachInput(const SysexInputBuffers* input);
 
   // The host's output.
   MidiResult TakeOutput(MidiHeader* header);
@@ -56,7 +58,7 @@ class LoopbackDevice : public MidiEndpoint {
   Receiver receiver_;
 
   std::mutex inputLock_;
-  std::shared_ptr<SysexInputBuffers> input_;
+  SysexInputBuffers* input_ = nullptr;
 
   mutable std::mutex outputLock_;
   std::condition_variable outputChanged_;

@@ -1,4 +1,4 @@
-#include "platform/midi/loopback/LoopbackDevice.h"
+#include "platform/midi/loopback/LoopbackEndpoint.h"
 
 namespace kv5 {
 namespace {
@@ -11,11 +11,11 @@ void MarkDone(MidiHeader* header) {
 
 }  // namespace
 
-LoopbackDevice::LoopbackDevice(std::string name) : name_(std::move(name)) {
+LoopbackEndpoint::LoopbackEndpoint(std::string name) : name_(std::move(name)) {
   delivery_ = std::thread([this] { DeliveryLoop(); });
 }
 
-LoopbackDevice::~LoopbackDevice() {
+LoopbackEndpoint::~LoopbackEndpoint() {
   {
     std::lock_guard<std::mutex> hold(outputLock_);
     quit_ = true;
@@ -26,32 +26,32 @@ LoopbackDevice::~LoopbackDevice() {
   delivery_.join();
 }
 
-void LoopbackDevice::SetReceiver(Receiver receiver) {
+void LoopbackEndpoint::SetReceiver(Receiver receiver) {
   std::lock_guard<std::mutex> hold(receiverLock_);
   receiver_ = std::move(receiver);
 }
 
-bool LoopbackDevice::Send(const uint8_t* bytes, size_t length) {
-  // Holding the lock keeps the input alive meanwhile. The host's callback runs on this thread
-  // when the input is idle: it queues the message and wakes the consumer without a thread of the
-  // input's own in between. It takes the services' table lock, which is never held while this
-  // one is taken.
+bool LoopbackEndpoint::Send(const uint8_t* bytes, size_t length) {
+  // Holding the lock keeps the input attached, and so alive, meanwhile. The host's callback runs on
+  // this thread when the input is idle: it queues the message and wakes the consumer without a
+  // thread of the input's own in between. It takes the services' table lock, which is never held
+  // while this one is taken.
   std::lock_guard<std::mutex> hold(inputLock_);
   if (input_) input_->FeedAndDeliver(bytes, length);
   return true;
 }
 
-void LoopbackDevice::AttachInput(std::shared_ptr<SysexInputBuffers> input) {
+void LoopbackEndpoint::AttachInput(SysexInputBuffers* input) {
   std::lock_guard<std::mutex> hold(inputLock_);
-  input_ = std::move(input);
+  input_ = input;
 }
 
-void LoopbackDevice::DetachInput(const std::shared_ptr<SysexInputBuffers>& input) {
+void LoopbackEndpoint::DetachInput(const SysexInputBuffers* input) {
   std::lock_guard<std::mutex> hold(inputLock_);
-  if (input_ == input) input_.reset();
+  if (input_ == input) input_ = nullptr;
 }
 
-MidiResult LoopbackDevice::TakeOutput(MidiHeader* header) {
+MidiResult LoopbackEndpoint::TakeOutput(MidiHeader* header) {
   {
     std::lock_guard<std::mutex> hold(outputLock_);
     if (quit_) return MMSYSERR_ERROR;
@@ -63,7 +63,7 @@ MidiResult LoopbackDevice::TakeOutput(MidiHeader* header) {
   return MMSYSERR_NOERROR;
 }
 
-void LoopbackDevice::CancelOutput() {
+void LoopbackEndpoint::CancelOutput() {
   std::unique_lock<std::mutex> hold(outputLock_);
   for (MidiHeader* header : outputQueue_) MarkDone(header);
   outputQueue_.clear();
@@ -72,12 +72,12 @@ void LoopbackDevice::CancelOutput() {
   outputChanged_.wait(hold, [this] { return inFlight_ == nullptr; });
 }
 
-bool LoopbackDevice::OutputBusy() const {
+bool LoopbackEndpoint::OutputBusy() const {
   std::lock_guard<std::mutex> hold(outputLock_);
   return inFlight_ != nullptr || !outputQueue_.empty();
 }
 
-void LoopbackDevice::DeliveryLoop() {
+void LoopbackEndpoint::DeliveryLoop() {
   std::unique_lock<std::mutex> hold(outputLock_);
   for (;;) {
     outputChanged_.wait(hold, [this] { return quit_ || !outputQueue_.empty(); });
