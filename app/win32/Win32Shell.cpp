@@ -1,4 +1,4 @@
-#include "ui/win32/Win32Shell.h"
+#include "app/win32/Win32Shell.h"
 
 #include "ui/win32/Win32.h"
 #include "ui/win32/Win32UpdaterDialog.h"
