@@ -22,15 +22,6 @@ enum class BackendChoice {
   Virtual,  // an in-process virtual unit on loopback MIDI
 };
 
-// How the in-process virtual unit starts (--backend virtual only).
-struct VirtualUnitOptions {
-  InitialFlash flash = InitialFlash::OlderFirmware;
-  bool updateMode = true;
-  std::array<uint8_t, 4> deviceCode = {0x4D, 0x00, 0x12, 0x00};
-  std::vector<Fault> faults;
-  LinkPacing pacing;
-};
-
 struct FrontEndOptions {
   Command command = Command::List;
   BackendChoice backend = BackendChoice::Default;
@@ -50,7 +41,8 @@ struct FrontEndOptions {
   bool verify = false;
   // Allows writing the synthetic test package to a device that is not the in-process unit.
   bool writeTestPackage = false;
-  VirtualUnitOptions unit;
+  // How the in-process virtual unit starts (--backend virtual only).
+  UnitConfig unit;
 };
 
 }  // namespace kv5

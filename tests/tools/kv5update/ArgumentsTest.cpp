@@ -120,25 +120,31 @@ TEST(CommandLine, VirtualUnitOptions) {
   Parsed parsed = Parse({"update", "--backend", "virtual"});
   ASSERT_TRUE(parsed.outcome.run) << parsed.err;
   EXPECT_EQ(parsed.options.backend, BackendChoice::Virtual);
-  EXPECT_EQ(parsed.options.unit.flash, InitialFlash::OlderFirmware);
+  EXPECT_EQ(parsed.options.unit.initialFlash, InitialFlash::OlderFirmware);
   EXPECT_TRUE(parsed.options.unit.updateMode);
   EXPECT_EQ(parsed.options.unit.deviceCode, (std::array<uint8_t, 4>{0x4D, 0x00, 0x12, 0x00}));
-  EXPECT_TRUE(parsed.options.unit.faults.empty());
+  EXPECT_TRUE(parsed.options.unit.faults.Empty());
   EXPECT_FALSE(parsed.options.unit.pacing.Enabled());
 
-  parsed = Parse({"update", "--backend", "virtual", "--unit-firmware", "factory", "--unit-code",
-                  "4d000200", "--unit-normal-mode", "--unit-fault", "code:erase:1-7:5",
-                  "--unit-fault", "drop:write:3", "--unit-link", "din"});
-  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
-  EXPECT_EQ(parsed.options.unit.flash, InitialFlash::Factory);
-  EXPECT_FALSE(parsed.options.unit.updateMode);
-  EXPECT_EQ(parsed.options.unit.deviceCode, (std::array<uint8_t, 4>{0x4D, 0x00, 0x02, 0x00}));
-  ASSERT_EQ(parsed.options.unit.faults.size(), 2u);
-  EXPECT_EQ(parsed.options.unit.faults[0].action, FaultAction::AnswerCode);
-  EXPECT_EQ(parsed.options.unit.faults[0].code, 5);
-  EXPECT_EQ(parsed.options.unit.faults[0].when.last, 7u);
-  EXPECT_EQ(parsed.options.unit.faults[1].kind, MessageKind::FlashWrite);
-  EXPECT_EQ(parsed.options.unit.pacing.bytesPerSecond, LinkPacing::kDinBytesPerSecond);
+  // The names of earlier releases, and the names q9-unit has, with the prefix.
+  for (const std::vector<std::string>& names :
+       {std::vector<std::string>{"--unit-firmware", "--unit-code", "--unit-normal-mode"},
+        std::vector<std::string>{"--unit-flash", "--unit-device-code", "--unit-mode=normal"}}) {
+    parsed = Parse({"update", "--backend", "virtual", names[0], "factory", names[1], "4d000200",
+                    names[2], "--unit-fault", "code:erase:1-7:5", "--unit-fault", "drop:write:3",
+                    "--unit-link", "din"});
+    ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+    EXPECT_EQ(parsed.options.unit.initialFlash, InitialFlash::Factory);
+    EXPECT_FALSE(parsed.options.unit.updateMode);
+    EXPECT_EQ(parsed.options.unit.deviceCode, (std::array<uint8_t, 4>{0x4D, 0x00, 0x02, 0x00}));
+    const std::vector<Fault>& faults = parsed.options.unit.faults.Faults();
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_EQ(faults[0].action, FaultAction::AnswerCode);
+    EXPECT_EQ(faults[0].code, 5);
+    EXPECT_EQ(faults[0].when.last, 7u);
+    EXPECT_EQ(faults[1].kind, MessageKind::FlashWrite);
+    EXPECT_EQ(parsed.options.unit.pacing.bytesPerSecond, LinkPacing::kDinBytesPerSecond);
+  }
 }
 
 TEST(CommandLine, UsageErrorsExitTwo) {
@@ -211,19 +217,6 @@ TEST(CommandLine, HelpAndVersion) {
   EXPECT_FALSE(parsed.outcome.run);
   EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
   EXPECT_EQ(parsed.out.rfind("kv5update 1.20", 0), 0u) << parsed.out;
-}
-
-TEST(CommandLine, DeviceCodeText) {
-  std::array<uint8_t, 4> code{};
-  EXPECT_TRUE(ParseDeviceCode("4D001200", code));
-  EXPECT_EQ(code, (std::array<uint8_t, 4>{0x4D, 0x00, 0x12, 0x00}));
-  EXPECT_TRUE(ParseDeviceCode("7f7F0001", code));
-  EXPECT_EQ(code, (std::array<uint8_t, 4>{0x7F, 0x7F, 0x00, 0x01}));
-  for (const char* bad : {"", "4D00120", "4D0012000", "4D00120G", "80001200", "4D 01200"}) {
-    code = {1, 2, 3, 4};
-    EXPECT_FALSE(ParseDeviceCode(bad, code)) << bad;
-    EXPECT_EQ(code, (std::array<uint8_t, 4>{1, 2, 3, 4})) << bad;
-  }
 }
 
 }  // namespace
