@@ -86,9 +86,9 @@ UnitOptions::UnitOptions(CLI::App& app, const std::string& prefix, const std::st
           ->check(TextForm("none|usb|din", "is none, usb or din",
                            [](const std::string& text) { return ParseLinkPreset(text); }))
           ->option_text("none|usb|din"));
-  add(app.add_option(name("rate"), rate_,
-                     "Its link's speed in bytes per second, both directions (over --" + prefix +
-                         "link)")
+  add(app.add_option(
+             name("rate"), rate_,
+             "Its link's speed in bytes per second, both directions (over --" + prefix + "link)")
           ->option_text("B/S"));
   add(app.add_option(name("erase-ms"), eraseMs_, "Time each FlashErase takes")->option_text("MS"));
   add(app.add_option(name("write-ms"), writeMs_, "Time each FlashWrite takes")->option_text("MS"));

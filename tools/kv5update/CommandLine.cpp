@@ -167,8 +167,8 @@ std::map<std::string, CLI::App*> AddCommands(CLI::App& app, FrontEndOptions& opt
   CLI::App& update = *sessions["update"];
   update.add_flag("--all", options.all,
                   "Update several units side by side: those probing finds, or the --pair given");
-  update.add_option("--pair", devices.pairs,
-                    "A unit's MIDI IN and OUT device for --all (repeatable)")
+  update
+      .add_option("--pair", devices.pairs, "A unit's MIDI IN and OUT device for --all (repeatable)")
       ->option_text("IN,OUT");
   update.add_flag("--child-report", options.childReport)->group("");
   update.add_flag("--verify", options.verify,
@@ -221,8 +221,7 @@ bool ReadCommand(const CLI::App& app, const std::map<std::string, CLI::App*>& se
 }
 
 // Options that do not go together, or not with the command; false after saying why.
-bool CheckCombinations(const FrontEndOptions& options, const UnitOptions& unit,
-                       std::ostream& err) {
+bool CheckCombinations(const FrontEndOptions& options, const UnitOptions& unit, std::ostream& err) {
   auto refuse = [&](const std::string& reason) {
     err << reason << '\n';
     return false;
