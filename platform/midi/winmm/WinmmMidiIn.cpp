@@ -72,8 +72,9 @@ class WinmmMidiIn : public MidiInServices {
         midiInOpen(&device->handle, deviceId, reinterpret_cast<DWORD_PTR>(&WinmmInProc),
                    reinterpret_cast<DWORD_PTR>(device.get()), CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) return result;
-    *handle = device->ours;
-    devices_.Insert(device->ours, std::move(device));
+    const MidiInHandle ours = device->ours;
+    devices_.Insert(ours, std::move(device));
+    *handle = ours;
     return MMSYSERR_NOERROR;
   }
 
