@@ -9,6 +9,7 @@
 #include "protocol/Exchanges.h"
 #include "protocol/ProtocolMessages.h"
 #include "session/GuardedHost.h"
+#include "session/Identification.h"
 #include "session/StringTable.h"
 
 namespace kv5 {
@@ -201,22 +202,7 @@ int RunPlan(GuardedHost& host) {
 int EnterUpdate(GuardedHost& host) {
   ExchangeState& state = host.Exchange();
   const SessionTiming& timing = host.Timing();
-  switch (IdentifyUnit(state, host, timing)) {
-    case IdentifyOutcome::SendFailed:
-      host.Fail(IDS_CANT_OPEN_OUT);
-      return -1;
-    case IdentifyOutcome::TimedOut:
-      host.Fail(IDS_TIMEOUT_IDENTIFY);
-      return -1;
-    case IdentifyOutcome::Aborted:
-      return -1;
-    case IdentifyOutcome::Refused:
-    case IdentifyOutcome::NotAccepted:
-      host.Fail(IDS_ILLEGAL_DEVICE);
-      return -1;
-    case IdentifyOutcome::Identified:
-      break;
-  }
+  if (IdentifyOrReport(host, /*leaveBusy=*/true) != 0) return -1;
   // From now on the poller's identity reply carries this unit's code.
   state.SetEchoCode(state.DeviceCode());
 

@@ -7,6 +7,7 @@
 #include "protocol/Exchanges.h"
 #include "protocol/ProtocolMessages.h"
 #include "session/GuardedHost.h"
+#include "session/Identification.h"
 #include "session/StringTable.h"
 
 namespace kv5 {
@@ -59,22 +60,7 @@ int VerifyRegion(GuardedHost& host, const FlashRegion& region, uint8_t* readBack
 }
 
 int Verify(GuardedHost& host, FlashVerification& verification) {
-  switch (IdentifyUnit(host.Exchange(), host, host.Timing())) {
-    case IdentifyOutcome::SendFailed:
-      host.Fail(IDS_CANT_OPEN_OUT);
-      return -1;
-    case IdentifyOutcome::TimedOut:
-      host.Fail(IDS_TIMEOUT_IDENTIFY);
-      return -1;
-    case IdentifyOutcome::Aborted:
-      return -1;
-    case IdentifyOutcome::Refused:
-    case IdentifyOutcome::NotAccepted:
-      host.Fail(IDS_ILLEGAL_DEVICE);
-      return -1;
-    case IdentifyOutcome::Identified:
-      break;
-  }
+  if (IdentifyOrReport(host, /*leaveBusy=*/true) != 0) return -1;
   const auto readBack = std::make_unique<uint8_t[]>(kWriteChunk);
   for (size_t i = 0; i < kFlashRegions.size(); ++i) {
     host.SetStepCounter(std::to_string(i + 1) + "/" + std::to_string(kFlashRegions.size()));
