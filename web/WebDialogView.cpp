@@ -15,8 +15,7 @@ constexpr uint32_t kAnswerLimitMs = 0xFFFFFFFFu;
 }  // namespace
 
 void WebDialogView::SetWindowTitle(const std::string& title) {
-  // A build that carries the test package says so wherever it shows its name.
-  kv5_page_title((IsTestPackage() ? title + " (test package)" : title).c_str());
+  kv5_page_title(title.c_str());
 }
 
 void WebDialogView::AppendAboutMenuEntry(uint32_t command, const std::string& text) {
@@ -97,22 +96,23 @@ void WebDialogView::SetProgressPos(int32_t position) {
   kv5_page_progress(lower_, upper_, position_);
 }
 
-int WebDialogView::ShowBox(const std::string& text, const std::string& caption, int icon) {
+int WebDialogView::ShowBox(const std::string& text, const std::string& caption, int icon,
+                           const std::string& detail) {
   BrowserPromise answered;
-  kv5_page_box(text.c_str(), caption.c_str(), icon, answered.Ticket());
+  kv5_page_box(text.c_str(), caption.c_str(), icon, detail.c_str(), answered.Ticket());
   int answer = 0;
   answered.Wait(kAnswerLimitMs, &answer);
   return answer;
 }
 
 void WebDialogView::MessageBox(const std::string& text, const std::string& caption,
-                               MessageIcon icon) {
+                               MessageIcon icon, const std::string& detail) {
   observer_.OnMessageBox(text, caption, icon);
-  ShowBox(text, caption, icon == MessageIcon::Error ? 0 : 1);
+  ShowBox(text, caption, icon == MessageIcon::Error ? 0 : 1, detail);
 }
 
-bool WebDialogView::Ask(const std::string& text, const std::string& caption) {
-  return ShowBox(text, caption, 2) == 1;
+bool WebDialogView::AskYesNo(const std::string& text, const std::string& caption) {
+  return ShowBox(text, caption, 2, "") == 1;
 }
 
 }  // namespace kv5

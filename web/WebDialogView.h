@@ -41,12 +41,12 @@ class WebDialogView : public DialogView {
   int GetCurSel(int listId) const override;
   void SetProgressRange32(int32_t lower, int32_t upper) override;
   void SetProgressPos(int32_t position) override;
-  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                  const std::string& detail) override;
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
   void PostToUiThread(std::function<void()> call) override { thread_.Post(std::move(call)); }
   bool OnUiThread() const override { return thread_.OnThread(); }
 
-  // A question with Yes and No, No the default: true for Yes.
-  bool Ask(const std::string& text, const std::string& caption);
   // The user picked an entry (-1: none).
   void UserSelected(int listId, int index);
 
@@ -58,7 +58,8 @@ class WebDialogView : public DialogView {
   List& ListOf(int listId) { return listId == IDC_IN_DEVICE_LIST ? in_ : out_; }
   const List& ListOf(int listId) const { return listId == IDC_IN_DEVICE_LIST ? in_ : out_; }
   // Shows a box and waits for its answer: 1 OK or Yes, 0 No.
-  int ShowBox(const std::string& text, const std::string& caption, int icon);
+  int ShowBox(const std::string& text, const std::string& caption, int icon,
+              const std::string& detail);
 
   PageThread& thread_;
   ViewObserver& observer_;

@@ -26,15 +26,6 @@ namespace {
 constexpr int kInstanceIndex = 1;
 constexpr const char* kLogPath = "/kv5update-session.log";
 
-std::string PackageStamps() {
-  std::string stamps;
-  for (const StampLocation& stamp : StampLocations) {
-    if (!stamps.empty()) stamps += ", ";
-    stamps += std::string(stamp.component) + " " + stamp.packageStamp;
-  }
-  return stamps;
-}
-
 struct Page {
   Page()
       : watch([](uint32_t address, int attempts) { kv5_page_refused_chunk(address, attempts); }),
@@ -66,24 +57,11 @@ struct Page {
     if (!dialog->Busy()) record.NotStarted();
   }
 
-  // The test package is never written without the owner's word: it makes a real unit unusable.
-  bool WritingAllowed() {
-    if (!IsTestPackage() || dialog->Busy()) return true;
-    const std::string out = Selected(IDC_OUT_DEVICE_LIST);
-    return view.Ask(
-        "This page carries the synthetic test package, not firmware for the TELVOR Q9: " +
-            PackageStamps() +
-            ", made of pseudo-random bytes for the virtual unit.\n\nWritten to a real unit, it "
-            "leaves that unit unusable until real firmware is written to it.\n\nWrite the test "
-            "package to \"" +
-            (out.empty() ? std::string("the MIDI OUT device") : out) + "\"?",
-        "Test package");
-  }
-
   void Command(int id) {
     switch (id) {
       case IDC_EXECUTE:
-        if (WritingAllowed()) RunSession(SessionRecord::Command::Update);
+        // The dialog asks before it writes the test package, as the desktop window does.
+        RunSession(SessionRecord::Command::Update);
         break;
       case IDC_VERSION_CHECK:
         RunSession(SessionRecord::Command::Check);

@@ -33,10 +33,11 @@ mergeInto(LibraryManager.library, {
     Module['page'].aboutBox(UTF8ToString(title), UTF8ToString(note));
   },
   kv5_page_box__deps: ['$kv5Settle'],
-  kv5_page_box: function(text, caption, icon, ticket) {
-    Module['page'].box(UTF8ToString(text), UTF8ToString(caption), icon, function(answer) {
-      kv5Settle(ticket, answer);
-    });
+  kv5_page_box: function(text, caption, icon, detail, ticket) {
+    Module['page'].box(UTF8ToString(text), UTF8ToString(caption), icon, UTF8ToString(detail),
+                       function(answer) {
+                         kv5Settle(ticket, answer);
+                       });
   },
   kv5_page_session: function(busy) {
     Module['page'].session(!!busy);

@@ -201,6 +201,8 @@
     $('box-icon').className = kind;
     $('box-title').textContent = boxShown.caption;
     $('box-text').textContent = boxShown.text;
+    $('box-detail').textContent = boxShown.detail;
+    show($('box-detail'), boxShown.detail !== '');
     const question = kind === 'question';
     show($('box-yes'), question);
     show($('box-no'), question);
@@ -264,14 +266,16 @@
       show(about, true);
     },
     aboutBox(title, note) {
-      view.box(title + '\n\n' + note, 'About TELVOR Q5 Updater', 1, () => {});
+      view.box(title + '\n\n' + note, 'About TELVOR Q5 Updater', 1, '', () => {});
     },
-    // A modal box; done(1) for OK or Yes, done(0) for No, always after this call has returned.
-    box(text, caption, icon, done) {
+    // A modal box, detail a paragraph under its text (what to do next) when not empty; done(1) for
+    // OK or Yes, done(0) for No, always after this call has returned.
+    box(text, caption, icon, detail, done) {
       drawing.flush();  // the box comes with the displays as they stand
       const index = page.boxes.length;
-      page.boxes.push({text, caption, icon, answer: null});
-      boxQueue.push({text, caption, icon, index, done: (answer) => setTimeout(() => done(answer))});
+      page.boxes.push({text, caption, icon, detail, answer: null});
+      boxQueue.push({text, caption, icon, detail, index,
+                     done: (answer) => setTimeout(() => done(answer))});
       nextBox();
     },
     session(busy) {

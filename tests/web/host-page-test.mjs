@@ -65,8 +65,8 @@ async function noDevice(browser, origin) {
   await tab.click('#execute');
   await tab.waitFor('kv5Page.boxes.length === 1', 30000, 'the question');
   const question = await tab.evaluate('kv5Page.boxes[0]');
-  check(question.caption === 'Test package' && /makes|leaves that unit unusable/.test(question.text) &&
-    /Write the test package to/.test(question.text), 'Execute first asks about the test package',
+  check(question.caption === 'Write the test package?' && /unusable afterwards/.test(question.text) &&
+    /Write the test package now\?$/.test(question.text), 'Execute first asks the desktop\'s question',
   JSON.stringify(question));
   check((await tab.evaluate('document.activeElement.id')) === 'box-no', 'No is the question\'s default');
   await tab.evaluate('document.activeElement.click()');

@@ -79,7 +79,7 @@ export class PageSession {
     const boxes = await this.boxCount();
     await this.tab.click('#execute');
     const question = await this.answerBox(boxes, '#box-yes', ms);
-    if (question.caption !== 'Test package') throw new Error('no test package question: ' + question.text);
+    if (question.caption !== 'Write the test package?') throw new Error('no test package question: ' + question.text);
     await this.tab.waitFor('kv5Page.busy || kv5Page.boxes.length > ' + (boxes + 1), ms, 'the session to start');
     return boxes + 1;
   }
