@@ -1,25 +1,9 @@
 #include "platform/midi/webmidi/WebMidi.h"
 
-#include "platform/event/web/BrowserPromise.h"
-#include "platform/midi/webmidi/WebMidiBrowser.h"
-#include "platform/midi/webmidi/WebMidiServices.h"
+#include "platform/midi/webmidi/WebMidiIn.h"
+#include "platform/midi/webmidi/WebMidiOut.h"
 
 namespace kv5 {
-
-MidiResult OpenBrowserPort(const WebMidiConfig& config, const WebMidiDeviceList& list,
-                           uint32_t device, uintptr_t handle) {
-  if (!list.Listed(device)) return MMSYSERR_BADDEVICEID;
-  BrowserPromise opened;
-  const MidiResult started = kv5_webmidi_open(list.Direction(), device, handle, opened.Ticket(),
-                                              config.lockDevices ? 1 : 0);
-  if (started != MMSYSERR_NOERROR) return started;
-  int result = MMSYSERR_ERROR;
-  if (!opened.Wait(config.openLimitMs, &result)) {
-    kv5_webmidi_close(handle);  // the opening that is still under way is cancelled
-    return MMSYSERR_ERROR;
-  }
-  return static_cast<MidiResult>(result);
-}
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/event/web/BrowserPromise.h"
 #include "platform/midi/common/ListedNames.h"
 #include "platform/midi/webmidi/WebMidiBrowser.h"
 
@@ -36,6 +37,21 @@ MidiResult WebMidiDeviceList::Caps(uint32_t device, MidiDeviceCaps* caps) {
   std::memset(caps->szPname, 0, sizeof caps->szPname);
   std::memcpy(caps->szPname, name.data(), std::min(name.size(), sizeof caps->szPname - 1));
   return MMSYSERR_NOERROR;
+}
+
+MidiResult WebMidiDeviceList::Open(const WebMidiConfig& config, uint32_t device,
+                                   uintptr_t handle) const {
+  if (device >= names_.size()) return MMSYSERR_BADDEVICEID;
+  BrowserPromise opened;
+  const MidiResult started =
+      kv5_webmidi_open(Direction(), device, handle, opened.Ticket(), config.lockDevices ? 1 : 0);
+  if (started != MMSYSERR_NOERROR) return started;
+  int result = MMSYSERR_ERROR;
+  if (!opened.Wait(config.openLimitMs, &result)) {
+    kv5_webmidi_close(handle);  // the opening that is still under way is cancelled
+    return MMSYSERR_ERROR;
+  }
+  return static_cast<MidiResult>(result);
 }
 
 }  // namespace kv5

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/webmidi/WebMidiConfig.h"
 
 namespace kv5 {
 
@@ -16,10 +17,13 @@ class WebMidiDeviceList {
   explicit WebMidiDeviceList(bool outputs) : outputs_(outputs) {}
   uint32_t Refresh();
   MidiResult Caps(uint32_t device, MidiDeviceCaps* caps);
-  bool Listed(uint32_t device) const { return device < names_.size(); }
-  int Direction() const { return outputs_ ? 1 : 0; }
+  // Opens a listed port as handle through the browser's side and waits for it: the services'
+  // result.
+  MidiResult Open(const WebMidiConfig& config, uint32_t device, uintptr_t handle) const;
 
  private:
+  int Direction() const { return outputs_ ? 1 : 0; }
+
   const bool outputs_;
   bool taken_ = false;
   std::vector<std::string> names_;

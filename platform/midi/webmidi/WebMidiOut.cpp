@@ -1,62 +1,47 @@
+#include "platform/midi/webmidi/WebMidiOut.h"
+
 #include "platform/midi/webmidi/WebMidiBrowser.h"
-#include "platform/midi/webmidi/WebMidiServices.h"
 
 namespace kv5 {
 
 WebMidiOut::~WebMidiOut() {
-  std::map<MidiOutHandle, std::unique_ptr<Device>> left;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    left.swap(open_);
-  }
-  for (const auto& [handle, device] : left) {
-    WebMidiDeviceObserver::Instance().Forget(handle);
-    kv5_webmidi_close(handle);
-  }
+  for (const auto& device : devices_.TakeAll()) Closed(*device);
 }
 
-WebMidiOut::Device* WebMidiOut::Find(MidiOutHandle handle) {
-  std::lock_guard<std::mutex> hold(lock_);
-  const auto found = open_.find(handle);
-  return found == open_.end() ? nullptr : found->second.get();
+void WebMidiOut::Closed(const Device& device) {
+  WebMidiDeviceObserver::Instance().Forget(device.handle);
+  kv5_webmidi_close(device.handle);
 }
 
 MidiResult WebMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
+  // Handles come from the observer, which knows inputs and outputs under one numbering.
   WebMidiDeviceObserver& observer = WebMidiDeviceObserver::Instance();
-  const MidiOutHandle id = observer.NewHandle();
-  auto opened = std::make_unique<Device>();
-  observer.Watch(id, opened.get());
+  auto opened = std::make_shared<Device>();
+  opened->handle = observer.NewHandle();
+  observer.Watch(opened->handle, opened.get());
   // An unselected list hands the default device, which the browser does not have.
   const MidiResult result =
-      device == MIDI_MAPPER ? MMSYSERR_BADDEVICEID : OpenBrowserPort(config_, list_, device, id);
+      device == MIDI_MAPPER ? MMSYSERR_BADDEVICEID : list_.Open(config_, device, opened->handle);
   if (result != MMSYSERR_NOERROR) {
-    observer.Forget(id);
+    observer.Forget(opened->handle);
     return result;
   }
-  std::lock_guard<std::mutex> hold(lock_);
-  open_[id] = std::move(opened);
-  *handle = id;
+  devices_.Insert(opened->handle, opened);
+  *handle = opened->handle;
   return MMSYSERR_NOERROR;
 }
 
 MidiResult WebMidiOut::Close(MidiOutHandle handle) {
-  std::unique_ptr<Device> closing;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto found = open_.find(handle);
-    if (found == open_.end()) return MMSYSERR_INVALHANDLE;
-    closing = std::move(found->second);
-    open_.erase(found);
-  }
-  WebMidiDeviceObserver::Instance().Forget(handle);
-  kv5_webmidi_close(handle);
+  const auto closing = devices_.Take(handle);
+  if (!closing) return MMSYSERR_INVALHANDLE;
+  Closed(*closing);
   return MMSYSERR_NOERROR;
 }
 
 MidiResult WebMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const auto device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (device->gone) return MMSYSERR_NODRIVER;
   if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
     return MMSYSERR_INVALPARAM;
@@ -66,8 +51,8 @@ MidiResult WebMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
 }
 
 MidiResult WebMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const auto device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
     return MMSYSERR_INVALPARAM;
   }
@@ -85,12 +70,11 @@ MidiResult WebMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
 
 MidiResult WebMidiOut::Reset(MidiOutHandle handle) {
   // Nothing is ever left queued: every message went to the browser whole in its LongMsg.
-  return Find(handle) == nullptr ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
+  return devices_.Find(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 MidiResult WebMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  if (!devices_.Find(handle)) return MMSYSERR_INVALHANDLE;
   if (header == nullptr) return MMSYSERR_INVALPARAM;
   header->dwFlags &= ~MHDR_PREPARED;
   return MMSYSERR_NOERROR;
