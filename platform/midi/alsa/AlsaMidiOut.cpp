@@ -6,6 +6,8 @@
 #include "platform/midi/alsa/AlsaCardPort.h"
 #include "platform/midi/alsa/AlsaRawOutput.h"
 #include "platform/midi/alsa/AlsaSeqClient.h"
+#include "platform/midi/alsa/BridgePacer.h"
+#include "platform/midi/alsa/WirePacer.h"
 
 namespace kv5 {
 
@@ -28,8 +30,14 @@ void AlsaMidiOut::Release(Device& device) {
 
 std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle id,
                                                   bool hardwareLine, MidiResult* result) {
-  if (auto raw = FindRawMidiOutput(seq_, device.destClient, device.destPort))
-    return RawMidiOutput::Open(*raw, config_, result);
+  const auto raw = FindRawMidiOutput(seq_, device.destClient, device.destPort);
+  if (raw) {
+    auto output = RawMidiOutput::Open(*raw, config_, result);
+    // Refused as busy: another program holds the raw device, itself or through the kernel's
+    // bridge (it is subscribed to the card's port). The bridge takes us as well; the program's
+    // own hold does not, and the connection below fails.
+    if (output || *result != MMSYSERR_ALLOCATED) return output;
+  }
   device.port = CreatePrivatePort(seq_, "MIDI Out " + std::to_string(id), OwnPortRole::Sends);
   if (device.port < 0) {
     *result = MMSYSERR_NOMEM;
@@ -41,8 +49,12 @@ std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle 
     *result = MMSYSERR_ALLOCATED;
     return nullptr;
   }
-  std::optional<WirePacer> pacer;
-  if (hardwareLine) pacer.emplace(config_.lineBufferBytes, config_.lineBytesPerSecond);
+  std::unique_ptr<OutputPacer> pacer;
+  if (raw) {
+    pacer = std::make_unique<BridgePacer>(*raw, config_);
+  } else if (hardwareLine) {
+    pacer = std::make_unique<WirePacer>(config_.lineBufferBytes, config_.lineBytesPerSecond);
+  }
   *result = MMSYSERR_NOERROR;
   return std::make_unique<SeqLink>(sender_, device.port, std::move(pacer));
 }
