@@ -22,7 +22,10 @@ std::shared_ptr<AlsaMidiOut::Device> AlsaMidiOut::Find(MidiOutHandle handle) {
 }
 
 void AlsaMidiOut::Release(Device& device) {
-  device.sending.reset();
+  {
+    std::lock_guard<std::mutex> hold(device.releasing);
+    device.sending.reset();
+  }
   if (device.port < 0) return;
   snd_seq_disconnect_to(seq_, device.port, device.destClient, device.destPort);
   snd_seq_delete_simple_port(seq_, device.port);
@@ -69,8 +72,12 @@ void AlsaMidiOut::Vanish(int client, int port) {
       gone.push_back(device);
     }
   }
-  // Set before the reset: a message queued later is refused, or comes back failed.
-  for (auto& device : gone) device->sending->Reset();
+  // Set before the reset: a message queued later is refused, or comes back failed. A device that
+  // its owner closed meanwhile has nothing left to reset.
+  for (auto& device : gone) {
+    std::lock_guard<std::mutex> hold(device->releasing);
+    if (device->sending) device->sending->Reset();
+  }
 }
 
 uint32_t AlsaMidiOut::GetNumDevs() {

@@ -120,6 +120,40 @@ TEST(AlsaGuestDevices, AnIndexOpensTheListedPortOrNothingAndAGoneDeviceFailsSend
   EXPECT_EQ(backend->Out().Open(&handle, static_cast<uint32_t>(unit)), MMSYSERR_BADDEVICEID);
 }
 
+// The reader resets the outputs of a unit that goes away while the owner closes them: the two
+// meet on one device from two threads (a version check closes its ports at its end, just when a
+// unit may be unplugged). With many outputs on one unit the reader's resets take long enough for
+// the closes to meet them. Run under ThreadSanitizer in the test machine as well.
+TEST(AlsaGuestDevices, AUnitThatGoesAwayWhileItsOutputsCloseLeavesNothingBehind) {
+  std::string error;
+  auto backend = OpenAlsaMidi(&error);
+  ASSERT_NE(backend, nullptr) << error;
+  MidiOutServices& out = backend->Out();
+  uint8_t probe[] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+  for (int round = 0; round < 5; ++round) {
+    auto unit = OpenAlsaEndpoint("Vanishing Unit", &error);
+    ASSERT_NE(unit, nullptr) << error;
+    const int device = IndexOf(DeviceNames(out), "Vanishing Unit");
+    ASSERT_GE(device, 0);
+    std::vector<MidiOutHandle> handles(24);
+    for (MidiOutHandle& handle : handles)
+      ASSERT_EQ(out.Open(&handle, static_cast<uint32_t>(device)), MMSYSERR_NOERROR);
+    std::thread unplug([&] { unit.reset(); });
+    // The closes start as soon as the reader has begun with the vanished devices.
+    MidiHeader header;
+    header.lpData = probe;
+    header.dwBufferLength = sizeof probe;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitLimitMs);
+    while (out.PrepareHeader(handles.front(), &header) == MMSYSERR_NOERROR &&
+           std::chrono::steady_clock::now() < deadline)
+      header.dwFlags = 0;
+    for (auto handle = handles.rbegin(); handle != handles.rend(); ++handle)
+      EXPECT_EQ(out.Close(*handle), MMSYSERR_NOERROR);
+    unplug.join();
+  }
+}
+
 TEST(AlsaGuestDevices, InputHandsBackOneBufferPerSysexAndResetGivesBackAnEmptyOne) {
   std::string error;
   auto backend = OpenAlsaMidi(&error);
