@@ -105,8 +105,9 @@ TEST(AlsaCardPort, PortsMapToTheRawDeviceTheKernelBridgedThem) {
   // named by the driver's subdevice names, or by the device's name where it gives none.
   const std::vector<CardRawOutput> usb = {{0, "Q9 Interface", 2, 2, {"Q9 MIDI 1", "Q9 MIDI 2"}},
                                           {1, "Q9 Interface", 1, 1, {""}}};
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 MIDI 2", 1, usb), (RawMidiAddress{2, 0, 1}));
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 Interface", 32, usb), (RawMidiAddress{2, 1, 0}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 MIDI 2", 1, usb), (RawMidiAddress{2, 0, 1, true}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 Interface", 32, usb),
+            (RawMidiAddress{2, 1, 0, true}));
   EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 MIDI 3", 2, usb), std::nullopt);  // no third
   EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 Interface-1", 33, usb), std::nullopt);
   EXPECT_EQ((RawMidiAddress{2, 1, 0}).Name(), "hw:2,1,0");
@@ -115,7 +116,7 @@ TEST(AlsaCardPort, PortsMapToTheRawDeviceTheKernelBridgedThem) {
   // Unnamed subdevices are numbered when the device has several.
   const std::vector<CardRawOutput> din = {{0, "", 2, 2, {"", ""}}};
   EXPECT_EQ(BridgedPortName(4, din[0], 1), "MIDI 4-0-1");
-  EXPECT_EQ(MatchCardPort(4, "DIN", "MIDI 4-0-1", 1, din), (RawMidiAddress{4, 0, 1}));
+  EXPECT_EQ(MatchCardPort(4, "DIN", "MIDI 4-0-1", 1, din), (RawMidiAddress{4, 0, 1, true}));
   // Virtual raw MIDI: a client per device, each with port 0; device 1 is not device 0's port 0.
   const std::vector<CardRawOutput> virmidi = {{0, "Virtual Raw MIDI", 16, 16, {}},
                                               {1, "Virtual Raw MIDI", 16, 16, {}}};

@@ -104,7 +104,7 @@ std::optional<RawMidiAddress> MatchCardPort(int card, const std::string& clientN
     const int subdevice = port - output.device * kPortsPerDevice;
     if (subdevice >= 0 && subdevice < kPortsPerDevice && subdevice < output.subdevices &&
         portName == BridgedPortName(card, output, subdevice))
-      return RawMidiAddress{card, output.device, subdevice};
+      return RawMidiAddress{card, output.device, subdevice, true};
   }
   return std::nullopt;
 }

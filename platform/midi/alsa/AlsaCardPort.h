@@ -22,6 +22,9 @@ struct RawMidiAddress {
   int card = -1;
   int device = 0;
   int subdevice = 0;
+  // Published by the sequencer's bridge, through which other programs may share the device;
+  // a virtual raw port's client is the device's other end instead.
+  bool bridged = false;
   bool operator==(const RawMidiAddress&) const = default;
   // The name snd_rawmidi_open takes: "hw:CARD,DEVICE,SUBDEVICE".
   std::string Name() const;

@@ -39,7 +39,7 @@ std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle 
     // Refused as busy: another program holds the raw device, itself or through the kernel's
     // bridge (it is subscribed to the card's port). The bridge takes us as well; the program's
     // own hold does not, and the connection below fails.
-    if (output || *result != MMSYSERR_ALLOCATED) return output;
+    if (output || *result != MMSYSERR_ALLOCATED || !raw->bridged) return output;
   }
   device.port = CreatePrivatePort(seq_, "MIDI Out " + std::to_string(id), OwnPortRole::Sends);
   if (device.port < 0) {

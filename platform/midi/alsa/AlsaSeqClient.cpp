@@ -1,5 +1,7 @@
 #include "platform/midi/alsa/AlsaSeqClient.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <mutex>
 
@@ -8,6 +10,9 @@ namespace {
 
 // The library prints its own errors to stderr; the backend reports reasons itself.
 void QuietErrorHandler(const char*, int, const char*, int, const char*, ...) {}
+
+// The kernel numbers a client's ports below this.
+constexpr int kPortNumbers = 254;
 
 constexpr unsigned int kListedTypes =
     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION;
@@ -88,11 +93,28 @@ std::vector<std::string> SeqPortNames(const std::vector<SeqPortInfo>& ports) {
 }
 
 int CreatePrivatePort(snd_seq_t* seq, const std::string& name, OwnPortRole role) {
+  snd_seq_port_info_t* info = nullptr;
+  snd_seq_port_info_t* taken = nullptr;
+  snd_seq_port_info_alloca(&info);
+  snd_seq_port_info_alloca(&taken);
+  snd_seq_port_info_set_name(info, name.c_str());
   // Without the subscription capabilities the port stays out of every other program's lists.
-  const unsigned int caps =
-      role == OwnPortRole::Receives ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ;
-  return snd_seq_create_simple_port(seq, name.c_str(), caps,
-                                    SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  snd_seq_port_info_set_capability(
+      info, role == OwnPortRole::Receives ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ);
+  snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  snd_seq_port_info_set_midi_channels(info, 16);
+  snd_seq_port_info_set_port_specified(info, 1);
+  // The numbers go round: one comes again only after every other was given.
+  static std::atomic<unsigned int> next{0};
+  int result = -EBUSY;
+  for (int tries = 0; tries < kPortNumbers; ++tries) {
+    const int number = static_cast<int>(next++ % kPortNumbers);
+    if (snd_seq_get_port_info(seq, number, taken) == 0) continue;
+    snd_seq_port_info_set_port(info, number);
+    result = snd_seq_create_port(seq, info);
+    if (result >= 0) return snd_seq_port_info_get_port(info);
+  }
+  return result;
 }
 
 }  // namespace kv5

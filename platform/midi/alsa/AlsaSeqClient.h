@@ -40,8 +40,9 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
 // The list's names for those ports (see DeviceListNames).
 std::vector<std::string> SeqPortNames(const std::vector<SeqPortInfo>& ports);
 
-// A port of our own client for one open device; no one else may subscribe to it. A negative
-// result is the library's error code.
+// A port of our own client for one open device; no one else may subscribe to it. Its number is
+// not one that a port of this process had shortly before, so events still queued for a closed
+// device never reach the next one. A negative result is the library's error code.
 enum class OwnPortRole { Receives, Sends };
 int CreatePrivatePort(snd_seq_t* seq, const std::string& name, OwnPortRole role);
 
