@@ -42,8 +42,8 @@ struct AlsaConfig {
   // What the published endpoint assembles at most before it drops a message without its F7.
   size_t longestEndpointMessage = 1u << 20;
 
-  // Where the per-device locks live; empty for the user's default lock folder.
-  std::string lockFolder;
+  // A set of per-device locks apart from the updater's own (tests); empty for the updater's.
+  std::string lockSpace;
 };
 
 }  // namespace kv5

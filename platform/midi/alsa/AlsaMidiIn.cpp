@@ -65,7 +65,7 @@ MidiResult AlsaMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc ca
 
   auto opened = std::make_shared<Device>();
   const MidiResult locked =
-      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Readable, &opened->lock);
+      LockSeqDevice(config_.lockSpace, seq_, listed, SeqDirection::Readable, &opened->lock);
   if (locked != MMSYSERR_NOERROR) return locked;
   opened->sourceClient = listed.client;
   opened->sourcePort = listed.port;

@@ -95,7 +95,7 @@ MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
 
   auto opened = std::make_shared<Device>();
   const MidiResult locked =
-      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Writable, &opened->lock);
+      LockSeqDevice(config_.lockSpace, seq_, listed, SeqDirection::Writable, &opened->lock);
   if (locked != MMSYSERR_NOERROR) return locked;
   opened->destClient = listed.client;
   opened->destPort = listed.port;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <mutex>
 
 namespace kv5 {
@@ -48,6 +49,15 @@ SeqClient OpenSeqClient(const std::string& name, const AlsaConfig& config, std::
   return seq;
 }
 
+std::string SeqClientCardName(const snd_seq_client_info_t* client) {
+  const int card = snd_seq_client_info_get_card(client);
+  char* name = nullptr;
+  if (card < 0 || snd_card_get_longname(card, &name) < 0 || name == nullptr) return {};
+  std::string longName = name;
+  std::free(name);
+  return longName;
+}
+
 std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, int ownClient) {
   const unsigned int wanted = direction == SeqDirection::Readable
                                   ? SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
@@ -64,6 +74,7 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
   while (snd_seq_query_next_client(seq, client) >= 0) {
     const int clientId = snd_seq_client_info_get_client(client);
     if (clientId == ownClient || clientId == SND_SEQ_CLIENT_SYSTEM) continue;
+    const std::string card = SeqClientCardName(client);
     snd_seq_port_info_set_client(port, clientId);
     snd_seq_port_info_set_port(port, -1);
     while (snd_seq_query_next_port(seq, port) >= 0) {
@@ -77,6 +88,7 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
       info.hardware = (type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
       info.label = {clientId, snd_seq_client_info_get_name(client),
                     snd_seq_port_info_get_name(port)};
+      info.card = card;
       ports.push_back(std::move(info));
     }
   }

@@ -31,7 +31,13 @@ struct SeqPortInfo {
   int port = 0;
   bool hardware = false;  // a kernel MIDI device with a line behind it
   SeqPortLabel label;
+  // For a port of a sound card, the card's long name: where the card is plugged in (its USB
+  // path), so that two units of one model are told apart whichever card number each has.
+  std::string card;
 };
+
+// The long name of the card of a client that has one, else empty.
+std::string SeqClientCardName(const snd_seq_client_info_t* client);
 
 // The subscribable MIDI ports of every client but ownClient and the system client, ordered by
 // client and port number.

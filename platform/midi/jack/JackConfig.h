@@ -23,8 +23,8 @@ struct JackConfig {
   int endpointSendLimitMs = 5000;
   // How often the device observer looks at the open devices when no notice came.
   int observerIntervalMs = 500;
-  // Where the per-device locks live; empty for the user's default lock folder.
-  std::string lockFolder;
+  // A set of per-device locks apart from the updater's own (tests); empty for the updater's.
+  std::string lockSpace;
 };
 
 }  // namespace kv5
