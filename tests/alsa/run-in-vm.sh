@@ -28,7 +28,8 @@
 # "TELVOR Q9", so the host side gets the card "TELVOR Q9" with the sequencer client "TELVOR Q9";
 # the gadget's own side is the card "f_midi" (client "f_midi"), where a virtual unit is connected
 # (q9-unit's "MIDI In" from f_midi's port, its "MIDI Out" to it). The gadget is built and plugged
-# in before SCRIPT runs, which finds it in $KV5_USB_GADGET (its configfs folder):
+# in before SCRIPT runs, which finds it in $KV5_USB_GADGET (its configfs folder; a second
+# controller, dummy_udc.1, is free for a second gadget beside it):
 #   echo >"$KV5_USB_GADGET/UDC"                            pulls the cable (both cards go)
 #   ls /sys/class/udc | head -n 1 >"$KV5_USB_GADGET/UDC"   plugs it in again (~1 s until the
 #                                                          cards' sequencer clients are back)
@@ -86,8 +87,8 @@ else
   MODULES="snd-seq-dummy snd-virmidi"
 fi
 # snd-usb-audio needs the media controller (mc), which modules.dep does not name for it.
-[ -z "$USBMIDI" ] || MODULES="$MODULES configfs dummy_hcd libcomposite usb_f_midi mc snd-usb-audio
-  snd-seq-midi:input_buffer_size=65536"
+[ -z "$USBMIDI" ] || MODULES="$MODULES configfs dummy_hcd:num=2 libcomposite usb_f_midi mc
+  snd-usb-audio snd-seq-midi:input_buffer_size=65536"
 MODULES="$MODULES $EXTRA_MODULES"
 
 T0=$(date +%s%N)
