@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 
 #include "platform/midi/jack/JackMidiServices.h"
@@ -29,6 +30,7 @@ void JackMidiOut::CheckDevices() {
     // cycle. A send that comes later finds the device vanished.
     std::lock_guard<std::mutex> sending(device->sending);
     device->stream->Cancel();
+    if (device->pacer) device->pacer->Dropped();
   }
 }
 
@@ -49,8 +51,15 @@ MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
 
   const JackConfig& config = link_.Config();
   opened->port = std::make_unique<JackPort>(client, ours);
-  opened->stream = std::make_unique<JackOutputStream>(client, ours, config.cycleByteLimit,
-                                                      config.outputQueueLength);
+  size_t cycleBytes = config.cycleByteLimit;
+  if (const auto card = link_.CardPortOf(theirs)) {
+    opened->pacer = std::make_unique<JackBridgePacer>(
+        *card, config.bridgeInFlightBytes, std::chrono::microseconds(config.bridgeRecheckUs));
+    cycleBytes =
+        cycleBytes == 0 ? config.bridgeCycleBytes : std::min(cycleBytes, config.bridgeCycleBytes);
+  }
+  opened->stream = std::make_unique<JackOutputStream>(
+      client, ours, cycleBytes, config.outputQueueLength, opened->pacer.get());
   if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
   // A message written before the connection is in place would be lost.
   if (!client.ConnectAndWait(opened->port->Name(), theirs, ours, theirs,
@@ -109,6 +118,7 @@ MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
     header->dwFlags = flags & ~MHDR_INQUEUE;
     return MIDIERR_NOTREADY;
   }
+  if (device->pacer) device->pacer->Queued(header->dwBufferLength);
   return MMSYSERR_NOERROR;
 }
 
@@ -117,6 +127,7 @@ MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
   if (device == nullptr) return MMSYSERR_INVALHANDLE;
   std::lock_guard<std::mutex> sending(device->sending);
   device->stream->Cancel();
+  if (device->pacer) device->pacer->Dropped();
   return MMSYSERR_NOERROR;
 }
 
