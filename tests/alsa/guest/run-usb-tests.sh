@@ -271,22 +271,29 @@ phase_jack() {
   # the unit's connection already, the USB card's becomes the server's.
   jackd --no-realtime -S -X alsarawmidi -n kv5usb -d dummy -r 48000 -p 256 >jackd.log 2>&1 &
   local server=$!
-  jack_wait -w -t 60 >/dev/null || failed "the JACK server did not start"
+  jack_wait -w -t 60 >/dev/null 2>&1 || failed "the JACK server did not start"
   local port=
   for _ in $(seq 100); do
-    port=$(jack_lsp -A | awk '/^system_midi:playback/ { p = $0 } / TELVOR Q9 .* out$/ { print p; exit }')
+    port=$(jack_lsp -A 2>/dev/null |
+      awk '/^system_midi:playback/ { p = $0 } / TELVOR Q9 .* out$/ { print p; exit }')
     [ -n "$port" ] && break
     sleep 0.1
   done
   local in=${port/playback/capture}
   echo "JACK ports of the card: $in, $port"
   [ -n "$port" ] || { failed "no JACK port of the card"; cat jackd.log; }
+  # The lists name a client with one port of a direction by the client alone.
+  if [ "$(jack_lsp 2>/dev/null | grep -c '^system_midi:playback')" = 1 ]; then
+    in=system_midi port=system_midi
+  fi
   t=$(now)
-  timeout 300 "$KV5" --backend jack --log jack.log update --yes-write-test-package \
-    --in "${in#system_midi:}" --out "${port#system_midi:}" >jack.out 2>&1
-  echo "RESULT update through JACK: exit $?, $(since "$t") s, $(grep -c 'retry:' jack.log) resends"
+  timeout 1000 "$KV5" --backend jack --log jack.log update --yes-write-test-package \
+    --in "$in" --out "$port" >jack.out 2>&1
+  echo "RESULT update through JACK: exit $?, $(since "$t") s, $(grep -c 'retry:' jack.log) resends" \
+    "($(grep -c 'retry: .*result code 18' jack.log) for a checksum the unit found wrong)"
   tail -n 1 jack.out | grep -q '^Version update completed\.$' ||
-    { failed "the update through JACK"; tail -n 5 jack.out; grep -E 'retry|outcome' jack.log | tail -n 5; }
+    { failed "the update through JACK"; tail -n 5 jack.out; grep -E 'retry|outcome' jack.log | tail -n 5;
+      grep -v XRun jackd.log | sort | uniq -c | sort -rn | head -n 8; }
   kill -TERM "$server"
   wait "$server"
   stop_unit unit-jack.log "update through JACK"
