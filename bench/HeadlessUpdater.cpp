@@ -10,6 +10,8 @@ HeadlessUpdater::HeadlessUpdater(LoopbackMidi& midi, const SessionTiming& timing
     : view_(observer_),
       timer_(MakeSystemTimerServices()),
       dialog_(std::make_unique<CKv5UpdatorDlg>(view_, midi, *timer_, 1, timing)) {
+  // It writes the in-process virtual unit only: nothing to ask.
+  dialog_->GuardTestPackage(false);
   dialog_->OnInitDialog();
 }
 

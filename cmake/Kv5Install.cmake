@@ -8,11 +8,6 @@ include(GNUInstallDirs)
 
 # The window's name in the desktop's application list: its desktop entry, icon and metainfo.
 set(KV5_APP_ID com.telvor.Q9Updater)
-# The release date of the package's changelog and metainfo: the day of the build, or the day of
-# SOURCE_DATE_EPOCH when that is set.
-string(TIMESTAMP KV5_RELEASE_DAY "%Y-%m-%d" UTC)
-set(KV5_PROJECT_URL "https://kv5update.telvor.invalid" CACHE STRING
-    "Where the project is published: the metainfo's home page and its screenshot under docs/")
 
 # Installs a gzip-compressed copy of `file` (made at build time, without name or time stamp, so
 # the package is the same for the same sources) into `destination`.
@@ -30,12 +25,23 @@ function(kv5_install_gzipped file destination)
   install(FILES "${copy}.gz" DESTINATION "${destination}")
 endfunction()
 
-# Installs a manual page of docs/man, e.g. kv5update.1, into its section, with the program's
-# version in its header.
+# Installs a program. Linux packages strip their programs, and with them the compilers' .comment
+# section, which a plain strip leaves.
+function(kv5_install_program target)
+  install(TARGETS ${target})
+  if(NOT WIN32)
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+      endif()")
+  endif()
+endfunction()
+
+# Installs a manual page of docs/man, e.g. kv5update.1 from kv5update.1.in, into its section, with
+# the release's version and date in its header. The pages of a build are in <build>/man.
 function(kv5_install_man_page name)
   string(REGEX MATCH "[1-9]$" section "${name}")
-  configure_file("${KV5_SOURCE_ROOT}/docs/man/${name}" "${CMAKE_CURRENT_BINARY_DIR}/man/${name}"
-                 @ONLY)
-  kv5_install_gzipped("${CMAKE_CURRENT_BINARY_DIR}/man/${name}"
-                      "${CMAKE_INSTALL_MANDIR}/man${section}")
+  configure_file("${KV5_SOURCE_ROOT}/docs/man/${name}.in" "${CMAKE_BINARY_DIR}/man/${name}" @ONLY)
+  kv5_install_gzipped("${CMAKE_BINARY_DIR}/man/${name}" "${CMAKE_INSTALL_MANDIR}/man${section}")
 endfunction()

@@ -48,14 +48,18 @@ int ReadDeviceMemory(ExchangeState& state, SysexSender& sender, const SessionTim
   }
   // A request that could not be sent ends as a timeout.
   sender.SendSysex(request, static_cast<uint32_t>(requestLength));
-  if (!state.WaitReply(timing.MemoryReadWaitMs)) return -1;
-
-  std::lock_guard<std::mutex> hold(state.RecordLock);
-  if (state.ReplyStatus != kReplySuccess) return -1;
-  // A reply that carried fewer bytes than asked for would leave older bytes in their place.
-  if (state.ReadTotal < 0 || static_cast<uint32_t>(state.ReadTotal) < length) return -1;
-  std::copy_n(state.ReadBackBuffer.get(), length, destination);
-  return 0;
+  // A unit may answer a long read in several replies, which the poller appends: while accepted
+  // replies have brought part of the bytes, the next one is waited for. A wake that brought none
+  // fails, as a reply with fewer bytes than asked for would leave older bytes in their place.
+  for (;;) {
+    if (!state.WaitReply(timing.MemoryReadWaitMs)) return -1;
+    std::lock_guard<std::mutex> hold(state.RecordLock);
+    if (state.ReplyStatus != kReplySuccess || state.ReadTotal <= 0) return -1;
+    if (static_cast<uint32_t>(state.ReadTotal) >= length) {
+      std::copy_n(state.ReadBackBuffer.get(), length, destination);
+      return 0;
+    }
+  }
 }
 
 }  // namespace kv5

@@ -16,9 +16,9 @@ enum class IdentifyOutcome { SendFailed, TimedOut, Aborted, Refused, NotAccepted
 IdentifyOutcome IdentifyUnit(ExchangeState& state, SysexSender& sender,
                              const SessionTiming& timing);
 
-// Reads length bytes at a device address into destination (every caller reads a 4-byte stamp):
-// 0 when a reply carrying at least those bytes was accepted, -1 on any failure (Aborted() tells
-// an abort from the rest).
+// Reads length bytes at a device address into destination (a 4-byte stamp, or up to one chunk
+// read back): 0 when replies carrying at least those bytes were accepted, -1 on any failure
+// (Aborted() tells an abort from the rest).
 int ReadDeviceMemory(ExchangeState& state, SysexSender& sender, const SessionTiming& timing,
                      uint32_t address, uint32_t length, uint8_t* destination);
 

@@ -9,6 +9,7 @@
 #include "protocol/ExchangeState.h"
 #include "protocol/SessionTiming.h"
 #include "protocol/SysexSender.h"
+#include "session/FlashVerification.h"
 #include "session/VersionTable.h"
 
 namespace kv5 {
@@ -35,6 +36,9 @@ class SessionHost : public SysexSender {
   virtual void CloseInPortIfOpen() = 0;
   // Posts VersionCheckDone with the result (0 or -1) to the window; the worker does not wait.
   virtual void PostVersionCheckDone(int result) = 0;
+
+  // Used by the verify session only: its verdicts, read once the worker has ended.
+  virtual FlashVerification& Verification() = 0;
 };
 
 }  // namespace kv5

@@ -9,6 +9,7 @@
 #include "protocol/Exchanges.h"
 #include "protocol/ProtocolMessages.h"
 #include "session/GuardedHost.h"
+#include "session/Identification.h"
 #include "session/StringTable.h"
 
 namespace kv5 {
@@ -90,6 +91,25 @@ bool CollectOwedAnswers(ExchangeState& state, const SessionTiming& timing, int o
   return true;
 }
 
+// After an attempt of a chunk timed out, the unit may have written it and only its answer been
+// lost; a unit that will not program a programmed cell then refuses every resend, and the chunk
+// would fail although the flash holds it. So a refused resend after a timeout reads the chunk
+// back, once per timeout: 1 when the flash holds exactly the chunk, 0 when not (or the read
+// failed: the resends go on as before), -1 when the session was aborted.
+int ChunkAlreadyWritten(GuardedHost& host, uint32_t address, const uint8_t* chunk, int32_t length,
+                        int owed, std::unique_ptr<uint8_t[]>& readBack) {
+  ExchangeState& state = host.Exchange();
+  const SessionTiming& timing = host.Timing();
+  // An answer still owed must not be taken for the read's reply.
+  if (!CollectOwedAnswers(state, timing, owed)) return -1;
+  if (!readBack) readBack = std::make_unique<uint8_t[]>(kWriteChunk);
+  const uint32_t count = static_cast<uint32_t>(length);
+  if (ReadDeviceMemory(state, host, timing, address, count, readBack.get()) != 0) {
+    return host.Aborted() ? -1 : 0;
+  }
+  return std::memcmp(readBack.get(), chunk, count) == 0 ? 1 : 0;
+}
+
 int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceId) {
   ExchangeState& state = host.Exchange();
   const SessionTiming& timing = host.Timing();
@@ -104,8 +124,10 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
   int32_t done = 0;
   int32_t chunk = kWriteChunk;
   int failures = 0;
-  int owed = 0;  // answers of this chunk's attempts not yet taken
+  int owed = 0;               // answers of this chunk's attempts not yet taken
+  bool mayBeWritten = false;  // an attempt of this chunk timed out since the last read-back
   const auto message = std::make_unique<uint8_t[]>(kMaxOutgoingMessage);
+  std::unique_ptr<uint8_t[]> readBack;
   for (;;) {
     // Only the last chunk of an image is shortened.
     if (done + chunk > total) chunk = total - done;
@@ -117,21 +139,33 @@ int WriteImage(GuardedHost& host, uint32_t address, uint32_t size, int resourceI
     // Timeouts and error answers count against one counter; the kind of the last failure picks
     // the message.
     int failedWith = 0;
+    bool written = false;
     if (!state.WaitReply(timing.WriteWaitMs)) {
       failedWith = IDS_TIMEOUT_WRITE;
+      mayBeWritten = true;
     } else {
       --owed;
       if (state.Aborted()) return -1;
-      if (state.Status() == kReplySuccess) {
-        failures = 0;
-        done += chunk;
-        host.SetProgressPos(done);
-        if (!CollectOwedAnswers(state, timing, owed)) return -1;
-        owed = 0;
-        if (done >= total) return 0;
-        continue;
+      written = state.Status() == kReplySuccess;
+      if (!written && mayBeWritten) {
+        mayBeWritten = false;
+        const int held = ChunkAlreadyWritten(host, address + static_cast<uint32_t>(done),
+                                             image.bytes + done, chunk, owed, readBack);
+        if (held < 0) return -1;
+        owed = 0;  // collected before the read
+        written = held == 1;
       }
       failedWith = IDS_TRANSFER_ERROR;
+    }
+    if (written) {
+      failures = 0;
+      mayBeWritten = false;
+      done += chunk;
+      host.SetProgressPos(done);
+      if (!CollectOwedAnswers(state, timing, owed)) return -1;
+      owed = 0;
+      if (done >= total) return 0;
+      continue;
     }
     if (++failures >= timing.WriteAttempts) {
       host.Fail(failedWith);
@@ -168,22 +202,7 @@ int RunPlan(GuardedHost& host) {
 int EnterUpdate(GuardedHost& host) {
   ExchangeState& state = host.Exchange();
   const SessionTiming& timing = host.Timing();
-  switch (IdentifyUnit(state, host, timing)) {
-    case IdentifyOutcome::SendFailed:
-      host.Fail(IDS_CANT_OPEN_OUT);
-      return -1;
-    case IdentifyOutcome::TimedOut:
-      host.Fail(IDS_TIMEOUT_IDENTIFY);
-      return -1;
-    case IdentifyOutcome::Aborted:
-      return -1;
-    case IdentifyOutcome::Refused:
-    case IdentifyOutcome::NotAccepted:
-      host.Fail(IDS_ILLEGAL_DEVICE);
-      return -1;
-    case IdentifyOutcome::Identified:
-      break;
-  }
+  if (IdentifyOrReport(host, /*leaveBusy=*/true) != 0) return -1;
   // From now on the poller's identity reply carries this unit's code.
   state.SetEchoCode(state.DeviceCode());
 

@@ -5,6 +5,7 @@
 #include "firmware/FirmwarePackage.h"
 #include "protocol/Exchanges.h"
 #include "session/GuardedHost.h"
+#include "session/Identification.h"
 #include "session/StringTable.h"
 
 namespace kv5 {
@@ -64,22 +65,8 @@ int ReadStamps(GuardedHost& host) {
 }
 
 int CheckVersions(GuardedHost& host) {
-  switch (IdentifyUnit(host.Exchange(), host, host.Timing())) {
-    case IdentifyOutcome::SendFailed:
-      host.ShowError(IDS_CANT_OPEN_OUT);
-      return -1;
-    case IdentifyOutcome::TimedOut:
-      host.ShowError(IDS_TIMEOUT_IDENTIFY);
-      return -1;
-    case IdentifyOutcome::Aborted:
-      return -1;
-    case IdentifyOutcome::Refused:
-    case IdentifyOutcome::NotAccepted:
-      host.ShowError(IDS_ILLEGAL_DEVICE);
-      return -1;
-    case IdentifyOutcome::Identified:
-      break;
-  }
+  // The busy state is left when the result is posted.
+  if (IdentifyOrReport(host, /*leaveBusy=*/false) != 0) return -1;
   if (ReadStamps(host) != 0) {
     // A failed read is reported, but an abort stays silent.
     host.ShowError(IDS_TRANSFER_ERROR);

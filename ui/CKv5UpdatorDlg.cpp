@@ -2,10 +2,13 @@
 
 #include <system_error>
 
+#include "firmware/FirmwarePackage.h"
 #include "protocol/ReplyPoller.h"
 #include "session/StringTable.h"
 #include "session/UpdateWorker.h"
+#include "session/VerifyWorker.h"
 #include "session/VersionCheckWorker.h"
+#include "ui/OwnerNotices.h"
 #include "ui/UiCallGate.h"
 
 namespace kv5 {
@@ -16,6 +19,7 @@ CKv5UpdatorDlg::CKv5UpdatorDlg(DialogView& view, MidiBackend& midi, TimerService
     : view_(view),
       instanceIndex_(instanceIndex),
       timing_(timing),
+      guardTestPackage_(IsTestPackage()),
       inPort_(midi.In()),
       outPort_(midi.Out(), completionLimitMs),
       uiGate_(std::make_shared<UiCallGate>()),
@@ -39,8 +43,14 @@ bool CKv5UpdatorDlg::OnInitDialog() {
   FillDeviceLists();
   timer_.Start(1, &CKv5UpdatorDlg::PollerTimerProc, reinterpret_cast<uintptr_t>(this));
   view_.SetProgressRange32(0, 100);
-  view_.SetWindowTitle(InstanceTitle(instanceIndex_));
+  view_.SetWindowTitle(InstanceTitle(instanceIndex_) +
+                       (guardTestPackage_ ? kTestPackageTitleSuffix : ""));
+  ShowReadyStatus();
   return true;
+}
+
+void CKv5UpdatorDlg::ShowReadyStatus() {
+  if (guardTestPackage_) view_.SetControlText(IDC_STATUS_LINE, kTestPackageReadyText);
 }
 
 void CKv5UpdatorDlg::PollerTimerProc(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
@@ -85,12 +95,12 @@ void CKv5UpdatorDlg::FillDeviceLists() {
 
 int CKv5UpdatorDlg::OpenSelectedPorts() {
   if (Busy()) {
-    ShowError(IDS_IN_PROGRESS);
+    ShowBox(IDS_IN_PROGRESS, "");
     return -1;
   }
   outPort_.Close();
   if (!outPort_.Open(view_.GetCurSel(IDC_OUT_DEVICE_LIST))) {
-    ShowError(IDS_CANT_OPEN_OUT);
+    ShowBox(IDS_CANT_OPEN_OUT, "");
     return -1;
   }
   inPort_.CloseIfOpen();
@@ -98,28 +108,40 @@ int CKv5UpdatorDlg::OpenSelectedPorts() {
   exchange_.ClearDeviceLost();
   inPort_.DeviceIndex = view_.GetCurSel(IDC_IN_DEVICE_LIST);
   if (!inPort_.Open()) {
-    ShowError(IDS_CANT_OPEN_IN);
+    ShowBox(IDS_CANT_OPEN_IN, "");
     return -1;
   }
   return 0;
 }
 
 void CKv5UpdatorDlg::OnExecute() {
-  // A busy dialog touches neither the ports nor the running worker.
+  // The test package written to a real unit makes it unusable: only a Yes writes it. A busy
+  // dialog asks nothing and touches neither the ports nor the running worker.
+  if (!Busy() && guardTestPackage_ &&
+      !view_.AskYesNo(TestPackageQuestion(), kTestPackageQuestionCaption)) {
+    return;
+  }
   if (OpenSelectedPorts() != 0) return;
   EnterBusy();
-  StartWorker(&UpdateWorker);
+  StartWorker(Session::Update, &UpdateWorker);
 }
 
 void CKv5UpdatorDlg::OnVersionCheck() {
   if (OpenSelectedPorts() != 0) return;
   EnterBusy();
-  StartWorker(&VersionCheckWorker);
+  StartWorker(Session::VersionCheck, &VersionCheckWorker);
+}
+
+void CKv5UpdatorDlg::OnVerify() {
+  if (OpenSelectedPorts() != 0) return;
+  EnterBusy();
+  StartWorker(Session::Verify, &VerifyWorker);
 }
 
 void CKv5UpdatorDlg::OnRescanDevice() {
   FillDeviceLists();
   EnableActions(true);
+  ShowReadyStatus();
 }
 
 void CKv5UpdatorDlg::OnDestroy() {
@@ -137,8 +159,10 @@ void CKv5UpdatorDlg::OnSysCommand(uint32_t command) {
 }
 
 int CKv5UpdatorDlg::OnVersionCheckDone(int result) {
-  if (result == 0)
-    view_.MessageBox(VersionReport(versionTable_), kVersionReportCaption, MessageIcon::Information);
+  if (result == 0) {
+    view_.MessageBox(VersionReport(versionTable_), kVersionReportCaption, MessageIcon::Information,
+                     "");
+  }
   LeaveBusy();
   return 0;
 }
@@ -152,8 +176,9 @@ void CKv5UpdatorDlg::EnterBusy() {
   exchange_.ReplyEvent.Reset();
 }
 
-void CKv5UpdatorDlg::StartWorker(int (*worker)(SessionHost&)) {
+void CKv5UpdatorDlg::StartWorker(Session session, int (*worker)(SessionHost&)) {
   JoinWorker();
+  session_ = session;
   uiGate_->WorkerStarted();
   try {
     worker_ = std::thread([this, worker, gate = uiGate_] {
@@ -163,7 +188,7 @@ void CKv5UpdatorDlg::StartWorker(int (*worker)(SessionHost&)) {
   } catch (const std::system_error&) {
     // No thread: the dialog would stay busy with only Exit working.
     uiGate_->WorkerFinished();
-    ShowError(IDS_TRANSFER_ERROR);
+    ShowBox(IDS_TRANSFER_ERROR, "");
     LeaveBusy();
   }
 }
@@ -200,8 +225,24 @@ int CKv5UpdatorDlg::SendSysex(const uint8_t* bytes, uint32_t length) {
 }
 
 void CKv5UpdatorDlg::ShowError(int stringId) {
-  CallOnUiThread([this, stringId] {
-    view_.MessageBox(LoadString(stringId), LoadString(IDS_ERROR_CAPTION), MessageIcon::Error);
+  // An update that fails once its requests may have switched the unit into its update mode
+  // leaves it there: the box says so, and how to recover it. Failures before that (the unit not
+  // answering, another device, one not in update mode) leave it as it was.
+  std::string detail;
+  if (session_ == Session::Update) {
+    const bool deviceGone = exchange_.Lost();
+    if (deviceGone || stringId == IDS_TIMEOUT_WRITE || stringId == IDS_TIMEOUT_ERASE ||
+        stringId == IDS_TRANSFER_ERROR) {
+      detail = UpdateFailureAdvice(deviceGone);
+    }
+  }
+  ShowBox(stringId, detail);
+}
+
+void CKv5UpdatorDlg::ShowBox(int stringId, const std::string& detail) {
+  CallOnUiThread([this, stringId, &detail] {
+    view_.MessageBox(LoadString(stringId), LoadString(IDS_ERROR_CAPTION), MessageIcon::Error,
+                     detail);
   });
 }
 

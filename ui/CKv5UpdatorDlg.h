@@ -40,11 +40,18 @@ class CKv5UpdatorDlg : public SessionHost {
   // A listener to every message sent and received (a support log); set before OnInitDialog starts
   // the poller, and outliving the dialog. nullptr: none.
   void SetTrafficTap(TrafficTap* tap) { tap_ = tap; }
+  // Whether the window guards the test package: says in its title and ready status line that the
+  // build carries it, and asks before Execute writes it. On by default in a build that carries
+  // the test package; a front end with a guard of its own turns it off. Set before OnInitDialog.
+  void GuardTestPackage(bool on) { guardTestPackage_ = on; }
 
   // Handlers, on the user-interface thread.
   bool OnInitDialog();
   void OnExecute();
   void OnVersionCheck();
+  // Reads the unit's flash back against the package (the command line's verify); the verdicts
+  // are in Verification() once the worker has ended.
+  void OnVerify();
   void OnRescanDevice();
   // The window is being destroyed: ports closed, sessions aborted, the worker joined.
   void OnDestroy();
@@ -68,6 +75,7 @@ class CKv5UpdatorDlg : public SessionHost {
   void SetProgressRange(int32_t maximum) override;
   void SetProgressPos(int32_t position) override;
   VersionTable& Versions() override { return versionTable_; }
+  FlashVerification& Verification() override { return verification_; }
   void CloseOutPort() override;
   void CloseInPortIfOpen() override;
   void PostVersionCheckDone(int result) override;
@@ -88,7 +96,13 @@ class CKv5UpdatorDlg : public SessionHost {
                               uintptr_t r2);
   // The input port has queued a message: the poller runs now rather than at its next tick.
   static void WakePoller(uintptr_t user);
-  void StartWorker(int (*worker)(SessionHost&));
+  // Which worker runs (or ran last): an update's failures get a line on what to do next.
+  enum class Session { None, Update, VersionCheck, Verify };
+  void StartWorker(Session session, int (*worker)(SessionHost&));
+  // An error box with its text from the string table and a detail under it (none when empty).
+  void ShowBox(int stringId, const std::string& detail);
+  // The ready status line: the test package notice where the window guards it.
+  void ShowReadyStatus();
   void JoinWorker();
   // Runs call on the user-interface thread and waits for it; once the window is closing it
   // returns at once without running it, so a worker can never block the window's teardown.
@@ -98,6 +112,8 @@ class CKv5UpdatorDlg : public SessionHost {
   const int instanceIndex_;
   const SessionTiming timing_;
   TrafficTap* tap_ = nullptr;
+  bool guardTestPackage_;
+  std::atomic<Session> session_{Session::None};
 
   // Declaration order is teardown order reversed: the worker is joined and the timer stopped
   // before the exchange state and the ports go away.
@@ -106,6 +122,7 @@ class CKv5UpdatorDlg : public SessionHost {
   ExchangeState exchange_;
   std::atomic<int> BusyFlag{0};
   VersionTable versionTable_;
+  FlashVerification verification_;
   std::shared_ptr<UiCallGate> uiGate_;
   std::thread worker_;
   CDxMTimer timer_;

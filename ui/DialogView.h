@@ -54,8 +54,12 @@ class DialogView {
   virtual void SetProgressPos(int32_t position) = 0;
 
   // Modal message box owned by the window with one OK button; returns when it was dismissed.
-  virtual void MessageBox(const std::string& text, const std::string& caption,
-                          MessageIcon icon) = 0;
+  // detail, when not empty, is a second paragraph under the text (what to do next).
+  virtual void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                          const std::string& detail) = 0;
+  // Modal question box owned by the window, with a warning icon and the buttons Yes and No. No
+  // is the default: Enter and Escape answer No, as does closing the box. True for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
 
   // Runs call later on the user-interface thread; callable from any thread. Calls posted after the
   // window has gone are dropped.

@@ -1,7 +1,8 @@
 #include "unit/FaultPlan.h"
 
-#include <charconv>
 #include <cstdio>
+
+#include "unit/UnitConfigText.h"
 
 namespace kv5 {
 namespace {
@@ -23,14 +24,6 @@ constexpr ActionName kActionNames[] = {
     {FaultAction::GoSilent, "silent"},
 };
 
-std::optional<uint32_t> ParseNumber(std::string_view text, int base = 10) {
-  uint32_t value = 0;
-  if (text.empty()) return std::nullopt;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 std::optional<Occurrence> ParseOccurrence(std::string_view text) {
   if (text == "*") return Occurrence::Every();
   const size_t dash = text.find('-');
@@ -45,33 +38,6 @@ std::optional<Occurrence> ParseOccurrence(std::string_view text) {
   auto last = ParseNumber(text.substr(dash + 1));
   if (!last || *last < *first) return std::nullopt;
   return Occurrence::Range(*first, *last);
-}
-
-std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
-  std::vector<uint8_t> bytes;
-  std::string digits;
-  for (char c : text) {
-    if (c == '.' || c == ' ' || c == ',') continue;
-    digits.push_back(c);
-  }
-  if (digits.empty() || digits.size() % 2 != 0) return std::nullopt;
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    auto byte = ParseNumber(std::string_view(digits).substr(i, 2), 16);
-    if (!byte) return std::nullopt;
-    bytes.push_back(static_cast<uint8_t>(*byte));
-  }
-  return bytes;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
-    if (at == std::string_view::npos) return parts;
-    start = at + 1;
-  }
 }
 
 std::optional<Fault> Fail(std::string* error, std::string reason) {
@@ -161,7 +127,7 @@ std::vector<uint8_t> FaultPlan::BytesWithoutF0() {
 }
 
 std::optional<Fault> FaultPlan::Parse(std::string_view text, std::string* error) {
-  const auto parts = Split(text, ':');
+  const auto parts = SplitText(text, ':');
   if (parts.size() < 3 || parts.size() > 4) {
     return Fail(error,
                 "a fault reads ACTION:KIND:OCCURRENCE[:VALUE], got '" + std::string(text) + "'");

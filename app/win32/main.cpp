@@ -1,6 +1,6 @@
 // kv5updater.exe: the updater window on Windows. It takes no arguments.
 #include "app/CKv5UpdatorApp.h"
-#include "ui/win32/Win32Shell.h"
+#include "app/win32/Win32Shell.h"
 
 int main() {
   kv5::Win32Shell shell;

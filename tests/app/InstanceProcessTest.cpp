@@ -7,19 +7,37 @@
 #include <list>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "ui/InstanceNames.h"
 
 namespace kv5 {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Child;
+using test::ChildProcess;
+
+// The probe and the updater: input a pipe (closing it lets a probe end), output read by lines.
+ChildProcess::Options Probe() {
+  return {};
+}
+// The updater on the offscreen platform, its output discarded.
+ChildProcess::Options Offscreen() {
+  ChildProcess::Options options;
+  options.output = ChildProcess::Output::Discard;
+  options.environment = {"QT_QPA_PLATFORM=offscreen"};
+  return options;
+}
+
+std::optional<std::string> Line(ChildProcess& child, std::chrono::milliseconds limit) {
+  std::string line;
+  if (!child.ReadLine(&line, limit)) return std::nullopt;
+  return line;
+}
 
 // Starts a probe and returns the slot it printed (-1 when it printed nothing).
-int StartProbe(std::list<Child>& probes) {
-  probes.emplace_back(KV5_SLOT_PROBE);
-  const std::optional<std::string> line = probes.back().ReadLine(20s);
+int StartProbe(std::list<ChildProcess>& probes) {
+  probes.emplace_back(KV5_SLOT_PROBE, std::vector<std::string>{}, Probe());
+  const std::optional<std::string> line = Line(probes.back(), 20s);
   return line ? std::stoi(*line) : -1;
 }
 
@@ -45,14 +63,14 @@ bool WaitForSlot(int slot, bool held, std::chrono::milliseconds limit) {
   return true;
 }
 
-void End(std::list<Child>& probes, std::list<Child>::iterator probe) {
+void End(std::list<ChildProcess>& probes, std::list<ChildProcess>::iterator probe) {
   probe->CloseInput();
   EXPECT_EQ(probe->Wait(10s), 0);
   probes.erase(probe);
 }
 
 TEST(InstanceProcesses, CopiesTakeTheLowestFreeSlotAndReuseAFreedOne) {
-  std::list<Child> probes;
+  std::list<ChildProcess> probes;
   EXPECT_EQ(StartProbe(probes), 1);
   EXPECT_EQ(StartProbe(probes), 2);
   EXPECT_TRUE(SlotHeld(1));
@@ -68,11 +86,11 @@ TEST(InstanceProcesses, CopiesTakeTheLowestFreeSlotAndReuseAFreedOne) {
 }
 
 TEST(InstanceProcesses, TheTwentyFirstCopyIsRefused) {
-  std::list<Child> probes;
+  std::list<ChildProcess> probes;
   for (int slot = 1; slot <= 20; ++slot) ASSERT_EQ(StartProbe(probes), slot);
-  Child refused(KV5_SLOT_PROBE);
-  EXPECT_EQ(refused.ReadLine(20s), "0");
-  EXPECT_EQ(refused.ReadLine(5s),
+  ChildProcess refused(KV5_SLOT_PROBE, {}, Probe());
+  EXPECT_EQ(Line(refused, 20s), "0");
+  EXPECT_EQ(Line(refused, 5s),
             "It is forbidden to launch more than 20 instance of this application.");
   EXPECT_EQ(refused.Wait(10s), 3);
   // One ends; the next copy takes its number.
@@ -85,7 +103,7 @@ TEST(InstanceProcesses, TheUpdaterTakesItsSlotAndFreesItWhenItEnds) {
   if (std::string(KV5_UPDATER).empty()) GTEST_SKIP() << "built without the Qt window";
   // The first copy of the updater takes slot 1, whose name is also its window's title.
   {
-    Child updater(KV5_UPDATER, {"QT_QPA_PLATFORM=offscreen"}, true);
+    ChildProcess updater(KV5_UPDATER, {}, Offscreen());
     ASSERT_TRUE(updater.Started());
     ASSERT_TRUE(WaitForSlot(1, true, 30s));
     EXPECT_FALSE(SlotHeld(2));
@@ -95,9 +113,9 @@ TEST(InstanceProcesses, TheUpdaterTakesItsSlotAndFreesItWhenItEnds) {
     EXPECT_TRUE(WaitForSlot(1, false, 10s));
   }
   // With slot 1 taken, it takes slot 2; a copy started next takes slot 3.
-  std::list<Child> probes;
+  std::list<ChildProcess> probes;
   ASSERT_EQ(StartProbe(probes), 1);
-  Child updater(KV5_UPDATER, {"QT_QPA_PLATFORM=offscreen"}, true);
+  ChildProcess updater(KV5_UPDATER, {}, Offscreen());
   ASSERT_TRUE(WaitForSlot(2, true, 30s));
   EXPECT_FALSE(SlotHeld(3));
   EXPECT_EQ(StartProbe(probes), 3);

@@ -5,8 +5,8 @@
 #include <set>
 
 #include "app/CKv5UpdatorApp.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingMidi.h"
+#include "support/RecordingTimerServices.h"
 #include "ui/InstanceNames.h"
 
 namespace kv5 {

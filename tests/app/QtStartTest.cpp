@@ -8,8 +8,9 @@
 #include "ModalWatcher.h"
 #include "app/CKv5UpdatorApp.h"
 #include "app/QtAppShell.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "firmware/FirmwarePackage.h"
+#include "support/RecordingMidi.h"
+#include "support/RecordingTimerServices.h"
 #include "ui/InstanceNames.h"
 #include "ui/qt/QtUpdaterWindow.h"
 
@@ -86,7 +87,9 @@ class QtStartTest : public QObject {
     poll.start();
     QVERIFY(!app.InitInstance(shell));
     QCOMPARE(app.InstanceIndex(), 3);
-    QCOMPARE(title, QStringLiteral("TELVOR Q9 System v1.20 Updater (3)"));
+    // The program as it starts: a build that carries the test package says so in its title.
+    QCOMPARE(title, QStringLiteral("TELVOR Q9 System v1.20 Updater (3)") +
+                        (IsTestPackage() ? QStringLiteral(" (test package)") : QString()));
     QCOMPARE(selection, 1);
     QVERIFY(modal);
   }

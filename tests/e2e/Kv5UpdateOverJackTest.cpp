@@ -13,7 +13,6 @@
 
 #include "support/ChildProcess.h"
 #include "support/JackServer.h"
-#include "tools/ProgramRun.h"
 
 namespace kv5 {
 namespace {
@@ -41,7 +40,7 @@ struct Result {
 Result Kv5Update(std::vector<std::string> args) {
   args.push_back("--backend");
   args.push_back("jack");
-  test::ProgramRun run(KV5UPDATE_PATH, args);
+  test::ChildProcess run(KV5UPDATE_PATH, args, test::CapturedRun());
   Result result;
   result.code = run.Wait(seconds(90)).value_or(-1);
   result.out = run.Out();
@@ -170,8 +169,9 @@ TEST_F(Kv5UpdateOverJack, OneUpdaterPerDeviceAndAUnitThatGoesEndsTheUpdateAtOnce
   // 50 ms a write keeps the update going for some 15 s, so that the second updater meets it
   // running also when the machine is slow to start a program.
   StartUnit({"--flash", "older", "--write-ms", "50"});
-  test::ProgramRun update(KV5UPDATE_PATH,
-                          {"update", "--yes-write-test-package", "--backend", "jack"});
+  test::ChildProcess update(KV5UPDATE_PATH,
+                            {"update", "--yes-write-test-package", "--backend", "jack"},
+                            test::CapturedRun());
   ASSERT_TRUE(update.WaitForOutput("[1/10]", seconds(60))) << update.Out() << update.Err();
 
   // A second updater process finds the devices held: it opens nothing and sends nothing.

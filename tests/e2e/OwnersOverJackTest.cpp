@@ -20,8 +20,8 @@
 #include "platform/midi/SystemMidi.h"
 #include "session/StringTable.h"
 #include "support/ChildProcess.h"
+#include "support/FastTiming.h"
 #include "support/JackServer.h"
-#include "tools/ProgramRun.h"
 #include "tools/kv5update/FrontEnd.h"
 #include "tools/kv5update/NextSteps.h"
 
@@ -41,7 +41,7 @@ struct Result {
 
 Result Kv5Update(std::vector<std::string> args, seconds limit = seconds(90)) {
   args.insert(args.begin(), {"--backend", "jack"});
-  test::ProgramRun run(KV5UPDATE_PATH, args);
+  test::ChildProcess run(KV5UPDATE_PATH, args, test::CapturedRun());
   Result result;
   result.code = run.Wait(limit).value_or(-1);
   result.out = run.Out();
@@ -66,20 +66,6 @@ std::string LastLine(const std::string& text) {
   const size_t start = text.rfind('\n', end);
   return text.substr(start == std::string::npos ? 0 : start + 1,
                      end - (start == std::string::npos ? 0 : start + 1) + 1);
-}
-
-// A fast table: the failures that wait for a timeout end within a second.
-SessionTiming FastTiming() {
-  SessionTiming timing;
-  timing.IdentifyWaitMs = 300;
-  timing.EnterUpdateModeWaitMs = 300;
-  timing.EnterUpdatePauseMs = 10;
-  timing.MemoryReadWaitMs = 300;
-  timing.EraseWaitMs = 500;
-  timing.WriteWaitMs = 100;
-  timing.ResendPauseMs = 5;
-  timing.FinishWaitMs = 300;
-  return timing;
 }
 
 class OwnersOverJack : public ::testing::Test {
@@ -123,7 +109,8 @@ class OwnersOverJack : public ::testing::Test {
     std::ostringstream out, err;
     ConsoleStreams streams{out, err, false, 80};
     std::atomic<int> interrupt{0};
-    result.code = RunCommand(options, *jack, false, streams, interrupt, FastTiming());
+    // The failures that wait for a timeout end within a second.
+    result.code = RunCommand(options, *jack, false, streams, interrupt, FastTiming(500));
     result.out = out.str();
     result.err = err.str();
     return result;
@@ -251,8 +238,10 @@ TEST_F(OwnersOverJack, LogShowsEveryMessageTheRetriesAndTheOutcome) {
 
 TEST_F(OwnersOverJack, CtrlCLeavesAReadableLog) {
   StartUnit("TELVOR Q9");
-  test::ProgramRun run(KV5UPDATE_PATH, {"--backend", "jack", "update", "--yes-write-test-package",
-                                        "--log", logPath_});
+  test::ChildProcess run(
+      KV5UPDATE_PATH,
+      {"--backend", "jack", "update", "--yes-write-test-package", "--log", logPath_},
+      test::CapturedRun());
   ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();
@@ -288,7 +277,8 @@ TEST_F(OwnersOverJack, EachFailureOfTheUnitSaysWhatToDoNext) {
     options.writeTestPackage = true;
     const Result update = RunInProcess(options);
     EXPECT_EQ(update.code, 1);
-    EXPECT_TRUE(Has(update.err, each.message + "\n" + NextStepFor(each.message) + "\n"))
+    EXPECT_TRUE(Has(update.err,
+                    each.message + "\n" + NextStepFor(SessionKind::Update, each.message) + "\n"))
         << update.err;
     StopUnit("TELVOR Q9");
   }
@@ -322,9 +312,10 @@ TEST_F(OwnersOverJack, AllUnitsSideBySideWithTheirSummary) {
 TEST_F(OwnersOverJack, CtrlCAbortsEveryUnitOfAll) {
   StartUnit("Q9 A");
   StartUnit("Q9 B");
-  test::ProgramRun run(KV5UPDATE_PATH,
-                       {"--backend", "jack", "update", "--all", "--pair", "Q9 A,Q9 A", "--pair",
-                        "Q9 B,Q9 B", "--yes-write-test-package"});
+  test::ChildProcess run(KV5UPDATE_PATH,
+                         {"--backend", "jack", "update", "--all", "--pair", "Q9 A,Q9 A", "--pair",
+                          "Q9 B,Q9 B", "--yes-write-test-package"},
+                         test::CapturedRun());
   ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();

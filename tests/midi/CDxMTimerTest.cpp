@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingTimerServices.h"
 
 namespace kv5 {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/midi/fake/RecordingMidi.h"
+#include "support/RecordingMidi.h"
 
 namespace kv5 {
 namespace {

@@ -45,6 +45,7 @@ class RecordingHost : public SessionHost {
   void SetProgressRange(int32_t maximum) override;
   void SetProgressPos(int32_t position) override;
   VersionTable& Versions() override;
+  FlashVerification& Verification() override { return verification_; }
   void CloseOutPort() override;
   void CloseInPortIfOpen() override;
   void PostVersionCheckDone(int result) override;
@@ -70,6 +71,7 @@ class RecordingHost : public SessionHost {
   std::vector<std::string> events_;
   std::atomic<int> callsAfterAbort_{0};
   VersionTable table_;
+  FlashVerification verification_;
 };
 
 }  // namespace kv5::test

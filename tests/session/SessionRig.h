@@ -9,27 +9,19 @@
 #include "RecordingHost.h"
 #include "ScriptedUnit.h"
 #include "protocol/SessionTiming.h"
+#include "support/FastTiming.h"
 
 namespace kv5::test {
 
 // Every answer the unit gives at once is recorded before the worker waits (see TickNow), so the
-// waits only need to be long for scripted silences to pass quickly; pauses of 1 ms.
-inline SessionTiming FastTiming() {
-  SessionTiming timing;
-  timing.IdentifyWaitMs = 100;
-  timing.EnterUpdateModeWaitMs = 100;
-  timing.EnterUpdatePauseMs = 1;
-  timing.MemoryReadWaitMs = 100;
-  timing.EraseWaitMs = 100;
-  timing.WriteWaitMs = 20;
-  timing.ResendPauseMs = 1;
-  timing.FinishWaitMs = 100;
-  return timing;
+// waits need not be long, and scripted silences pass quickly.
+inline SessionTiming ScriptedTiming() {
+  return FastTiming(100);
 }
 
 class SessionRig {
  public:
-  explicit SessionRig(const SessionTiming& timing = FastTiming())
+  explicit SessionRig(const SessionTiming& timing = ScriptedTiming())
       : host(state, timing), unit(queue, state, [this] { poller->Wake(); }) {
     host.Connect(
         [this](const uint8_t* bytes, uint32_t length) { return unit.Receive(bytes, length); },

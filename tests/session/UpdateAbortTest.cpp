@@ -20,7 +20,7 @@ using Action = UnitAnswer::Action;
 
 // Long waits: only the abort may end them.
 SessionTiming PatientTiming() {
-  SessionTiming timing = FastTiming();
+  SessionTiming timing = ScriptedTiming();
   timing.WriteWaitMs = 5000;
   return timing;
 }

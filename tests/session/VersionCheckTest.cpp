@@ -126,7 +126,7 @@ TEST(VersionCheck, AFailedPresetReadEmptiesOnlyThePresetLine) {
 }
 
 TEST(VersionCheck, EndsSilentlyOnAbort) {
-  SessionTiming timing = FastTiming();
+  SessionTiming timing = ScriptedTiming();
   timing.IdentifyWaitMs = timing.MemoryReadWaitMs = 5000;
   for (const Action action : {Action::AbortInstead, Action::AbortThenReply, Action::AbortLater}) {
     for (int point = 0; point < 5; ++point) {

@@ -65,6 +65,12 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const Options& options) {
+  std::string error;
+  Start(program, args, options, &error);
+}
+
 ChildProcess::~ChildProcess() {
   Stop(SIGTERM, std::chrono::seconds(5));
 }
@@ -84,25 +90,30 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
 
   int input[2] = {-1, -1};
   int output[2] = {-1, -1};
-  int logFd = -1;
-  if (!options.inheritInput && pipe2(input, O_CLOEXEC) != 0) {
-    *error = std::string("pipe: ") + std::strerror(errno);
+  int errors[2] = {-1, -1};
+  int fileFd = -1;
+  auto fail = [&](const std::string& what) {
+    *error = what + ": " + std::strerror(errno);
+    for (int* fd : {&input[0], &input[1], &output[0], &output[1], &errors[0], &errors[1], &fileFd})
+      CloseFd(*fd);
     return false;
-  }
-  if (options.output == Output::Pipe && pipe2(output, O_CLOEXEC) != 0) {
-    *error = std::string("pipe: ") + std::strerror(errno);
-    CloseFd(input[0]);
-    CloseFd(input[1]);
-    return false;
-  }
+  };
+  const bool piped = options.output == Output::Pipe || options.output == Output::Capture;
+  if (options.input == Input::Pipe && pipe2(input, O_CLOEXEC) != 0) return fail("pipe");
+  if (piped && pipe2(output, O_CLOEXEC) != 0) return fail("pipe");
+  if (options.output == Output::Capture && pipe2(errors, O_CLOEXEC) != 0) return fail("pipe");
   if (options.output == Output::LogFile) {
-    logFd = open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (logFd < 0) {
-      *error = "cannot write " + options.logPath + ": " + std::strerror(errno);
-      CloseFd(input[0]);
-      CloseFd(input[1]);
-      return false;
-    }
+    fileFd = open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fileFd < 0) return fail("cannot write " + options.logPath);
+  }
+  if (options.output == Output::Discard) {
+    fileFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fileFd < 0) return fail("/dev/null");
+  }
+  int nullInput = -1;
+  if (options.input == Input::Null) {
+    nullInput = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nullInput < 0) return fail("/dev/null");
   }
 
   const pid_t parent = getpid();
@@ -111,10 +122,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);  // the parent died before the signal was bound
     if (input[0] >= 0) dup2(input[0], STDIN_FILENO);
-    if (options.output == Output::Pipe) dup2(output[1], STDOUT_FILENO);
-    if (logFd >= 0) {
-      dup2(logFd, STDOUT_FILENO);
-      dup2(logFd, STDERR_FILENO);
+    if (nullInput >= 0) dup2(nullInput, STDIN_FILENO);
+    if (output[1] >= 0) dup2(output[1], STDOUT_FILENO);
+    if (errors[1] >= 0) dup2(errors[1], STDERR_FILENO);
+    if (fileFd >= 0) {
+      dup2(fileFd, STDOUT_FILENO);
+      dup2(fileFd, STDERR_FILENO);
     }
     close_range(3, ~0u, 0);  // the test's own descriptors (JACK sockets among them) stay behind
     execve(argv[0], argv.data(), envp.data());
@@ -122,17 +135,22 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   }
   CloseFd(input[0]);
   CloseFd(output[1]);
-  CloseFd(logFd);
+  CloseFd(errors[1]);
+  CloseFd(fileFd);
+  CloseFd(nullInput);
   if (pid < 0) {
-    *error = std::string("fork: ") + std::strerror(errno);
-    CloseFd(input[1]);
-    CloseFd(output[0]);
-    return false;
+    input[0] = output[1] = errors[1] = -1;
+    return fail("fork");
   }
+  started_ = true;
+  capture_ = options.output == Output::Capture;
   pid_ = pid;
   stdinFd_ = input[1];
   stdoutFd_ = output[0];
+  stderrFd_ = errors[0];
   buffered_.clear();
+  out_.clear();
+  err_.clear();
   status_ = -1;
   killed_ = false;
   return true;
@@ -166,8 +184,44 @@ bool ChildProcess::ReadLine(std::string* line, std::chrono::milliseconds limit) 
   }
 }
 
+void ChildProcess::Collect(std::chrono::milliseconds limit) {
+  if (!capture_ || (stderrFd_ < 0 && stdoutFd_ < 0)) return;
+  pollfd fds[2] = {{stdoutFd_, POLLIN, 0}, {stderrFd_, POLLIN, 0}};
+  if (poll(fds, 2, static_cast<int>(limit.count())) <= 0) return;
+  char chunk[4096];
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got > 0) {
+      (i == 0 ? out_ : err_).append(chunk, static_cast<size_t>(got));
+    } else {
+      CloseFd(i == 0 ? stdoutFd_ : stderrFd_);  // the child closed the stream
+    }
+  }
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (out_.find(text) == std::string::npos) {
+    if (Clock::now() >= deadline || (stdoutFd_ < 0 && stderrFd_ < 0)) return false;
+    Collect(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 void ChildProcess::CloseInput() {
   CloseFd(stdinFd_);
+}
+
+void ChildProcess::CloseAll() {
+  CloseInput();
+  CloseFd(stdoutFd_);
+  CloseFd(stderrFd_);
+}
+
+void ChildProcess::Signal(int number) {
+  if (pid_ > 0) kill(pid_, number);
 }
 
 bool ChildProcess::Reap(bool block) {
@@ -187,15 +241,30 @@ bool ChildProcess::Running() {
   return pid_ > 0 && !Reap(false);
 }
 
-int ChildProcess::Wait() {
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
+  if (!started_) return std::nullopt;
+  const auto deadline = Clock::now() + limit;
+  while (!Reap(false)) {
+    if (Clock::now() >= deadline) return std::nullopt;
+    if (capture_) {
+      Collect(std::chrono::milliseconds(20));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  // Whatever the child wrote last is still in the pipes.
+  while (capture_ && (stdoutFd_ >= 0 || stderrFd_ >= 0)) Collect(std::chrono::milliseconds(100));
+  return status_ < 0 ? std::nullopt : std::optional<int>(ExitCode(status_));
+}
+
+int ChildProcess::WaitStatus() {
   Reap(true);
   return status_;
 }
 
 int ChildProcess::Stop(int signal, std::chrono::milliseconds limit) {
   if (pid_ <= 0) {
-    CloseInput();
-    CloseFd(stdoutFd_);
+    CloseAll();
     return status_;
   }
   if (!Reap(false)) {
@@ -211,9 +280,12 @@ int ChildProcess::Stop(int signal, std::chrono::milliseconds limit) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
-  CloseInput();
-  CloseFd(stdoutFd_);
+  CloseAll();
   return status_;
+}
+
+int ExitCode(int waitStatus) {
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
 }
 
 }  // namespace kv5::test

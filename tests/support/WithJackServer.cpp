@@ -28,12 +28,12 @@ int main(int argc, char** argv) {
   kv5::test::ChildProcess command;
   kv5::test::ChildProcess::Options options;
   options.output = kv5::test::ChildProcess::Output::Inherit;
-  options.inheritInput = true;
+  options.input = kv5::test::ChildProcess::Input::Inherit;
   if (!command.Start(argv[1], std::vector<std::string>(argv + 2, argv + argc), options, &error)) {
     std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
     return 125;
   }
-  const int status = command.Wait();
+  const int status = command.WaitStatus();
   server.Stop();
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);

@@ -1,6 +1,9 @@
-// The manual pages against the programs: every long option a program's help shows is documented
-// in its page, and the page documents no option the program does not have.
+// The manual pages a build installs: every long option a program's help shows is documented in its
+// page, the page documents no option the program does not have, and its header names the release
+// of the package's changelog.
 #include <gtest/gtest.h>
+
+#include "support/ChildProcess.h"
 
 #include <fstream>
 #include <regex>
@@ -8,8 +11,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "ProgramRun.h"
 
 namespace kv5 {
 namespace {
@@ -32,21 +33,25 @@ std::set<std::string> HelpOptions(const std::string& program,
   std::vector<std::vector<std::string>> runs = {{"--help"}};
   for (const std::string& command : commands) runs.push_back({command, "--help"});
   for (const auto& args : runs) {
-    test::ProgramRun run(program, args);
+    test::ChildProcess run(program, args, test::CapturedRun());
     EXPECT_EQ(run.Wait(20s), std::optional<int>(0));
     options.merge(LongOptions(run.Out(), std::regex(R"(--([a-z][a-z0-9-]*))")));
   }
   return options;
 }
 
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path);
+  EXPECT_TRUE(file.good()) << path;
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
 // The options of the page's OPTIONS section (its examples may show other programs' options).
 // Roff writes the options' hyphens as "\-".
 std::set<std::string> PageOptions(const std::string& page) {
-  std::ifstream file(std::string(KV5_MAN_DIR) + "/" + page);
-  EXPECT_TRUE(file.good()) << page;
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string all = text.str();
+  const std::string all = ReadFile(std::string(KV5_MAN_DIR) + "/" + page);
   const size_t begin = all.find("\n.SH OPTIONS\n");
   EXPECT_NE(begin, std::string::npos) << page;
   const std::string section = all.substr(begin, all.find("\n.SH ", begin + 1) - begin);
@@ -61,6 +66,30 @@ TEST(ManPages, DocumentExactlyTheOptionsOfTheirProgram) {
   const std::set<std::string> q9unit = HelpOptions(Q9UNIT_PATH, {});
   EXPECT_GT(q9unit.size(), 5u);
   EXPECT_EQ(PageOptions("q9-unit.1"), q9unit);
+}
+
+// The newest entry's heading reads "kv5update (1.20.0) ...", its trailer ends in the date
+// "Thu, 10 Dec 2026 00:00:00 +0000"; a page's header shows them as "2026-12-10" "kv5update 1.20.0".
+TEST(ManPages, HeaderNamesTheReleaseOfTheChangelog) {
+  const std::string changelog = ReadFile(KV5_CHANGELOG);
+  std::smatch version;
+  ASSERT_TRUE(std::regex_search(changelog, version, std::regex(R"(^kv5update \(([^)]+)\))")));
+  std::smatch date;
+  ASSERT_TRUE(
+      std::regex_search(changelog, date, std::regex(R"(\n -- .*  \w+, (\d+) (\w+) (\d{4}) )")));
+  const size_t month = std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(date[2]) / 3 + 1;
+  std::string iso = date[3].str();
+  iso += month < 10 ? "-0" : "-";
+  iso += std::to_string(month);
+  iso += date[1].length() == 1 ? "-0" : "-";
+  iso += date[1].str();
+  const std::string expected = "1 \"" + iso + "\" \"kv5update " + version[1].str() + "\"";
+
+  for (const char* page : {"kv5update.1", "q9-unit.1"}) {
+    const std::string text = ReadFile(std::string(KV5_MAN_DIR) + "/" + page);
+    EXPECT_NE(text.substr(0, text.find('\n')).find(expected), std::string::npos) << page;
+    EXPECT_EQ(text.find('@'), std::string::npos) << page << ": a placeholder is left";
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "DialogRig.h"
 #include "platform/midi/MidiServices.h"
 #include "session/StringTable.h"
+#include "ui/OwnerNotices.h"
 
 namespace kv5 {
 namespace {
@@ -116,6 +117,41 @@ TEST(DialogInit, TitleMenuTimerAndProgressRange) {
   // The timer stops when the dialog object goes.
   first.dialog.reset();
   EXPECT_TRUE(first.timer.ActiveEvents().empty());
+}
+
+// A window that guards the test package names it in its title and in its ready status line (also
+// after a rescan), and asks before Execute writes: No leaves the ports untouched. A release
+// build's window asks nothing.
+TEST(DialogInit, TheTestPackageGuardNamesThePackageAndAsksBeforeExecute) {
+  FakeRig guarded(2, {"TELVOR Q9 (2)"});
+  guarded.dialog->GuardTestPackage(true);
+  ASSERT_TRUE(guarded.dialog->OnInitDialog());
+  EXPECT_EQ(guarded.view.Title(), "TELVOR Q9 System v1.20 Updater (2) (test package)");
+  EXPECT_EQ(guarded.view.Text(IDC_STATUS_LINE), kTestPackageReadyText);
+  guarded.view.AnswerQuestions(false);
+  guarded.midi.ClearLog();
+  guarded.dialog->OnExecute();
+  ASSERT_EQ(guarded.view.Questions().size(), 1u);
+  EXPECT_EQ(guarded.view.Questions()[0].caption, kTestPackageQuestionCaption);
+  EXPECT_NE(
+      guarded.view.Questions()[0].text.find("SYSTEM 1.20, PRESET 1.00, BOOT 1.00, SUBMCU 1.01"),
+      std::string::npos);
+  EXPECT_TRUE(guarded.midi.Calls().empty());
+  EXPECT_EQ(ControlState(guarded.view), kReady);
+  guarded.view.AnswerQuestions(true);
+  guarded.dialog->OnExecute();
+  EXPECT_EQ(guarded.midi.Count("midiOutOpen"), 1u);
+  EXPECT_EQ(ControlState(guarded.view), kBusy);
+  guarded.dialog->OnDestroy();
+
+  FakeRig release(1, {"TELVOR Q9"});
+  release.dialog->OnInitDialog();
+  release.view.SetControlText(IDC_STATUS_LINE, "Version update completed.");
+  release.dialog->OnRescanDevice();
+  EXPECT_EQ(release.view.Text(IDC_STATUS_LINE), "Version update completed.");
+  release.dialog->OnExecute();
+  EXPECT_TRUE(release.view.Questions().empty());
+  EXPECT_EQ(ControlState(release.view), kBusy);
 }
 
 TEST(DialogInit, AQueuedMessageWakesThePollerAndATickThatEmptiesTheQueueRests) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "FastTiming.h"
+#include "support/FastTiming.h"
 #include "RecordingView.h"
-#include "platform/midi/fake/RecordingMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingMidi.h"
+#include "support/RecordingTimerServices.h"
 #include "protocol/SessionTiming.h"
 #include "ui/CKv5UpdatorDlg.h"
 
@@ -29,6 +29,8 @@ struct FakeRig {
     midi.SetInputDevices(std::move(inputs));
     midi.SetOutputDevices(std::move(outputs));
     dialog = std::make_unique<CKv5UpdatorDlg>(view, midi, timer, instance, timing, 2000);
+    // The window of a release build; the test package guard has tests of its own.
+    dialog->GuardTestPackage(false);
   }
   FakeRig(int instance, std::vector<std::string> devices) : FakeRig(instance, devices, devices) {}
 

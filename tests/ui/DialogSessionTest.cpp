@@ -22,6 +22,7 @@ struct UnitRig {
              std::move(config)) {
     unit.Start();
     dialog = std::make_unique<CKv5UpdatorDlg>(view, midi, *timer, instance, FastTiming());
+    dialog->GuardTestPackage(false);
     dialog->OnInitDialog();
   }
   bool Settled() { return !dialog->Busy() && !dialog->WorkerRunning(); }

@@ -22,13 +22,19 @@ void ModalWatcher::Poll() {
   seen.ownedByWindow = active->parentWidget() == window_;
   seen.modal = active->isModal();
   if (auto* box = qobject_cast<QMessageBox*>(active)) {
-    seen.kind = QStringLiteral("message");
+    QAbstractButton* no = box->button(QMessageBox::No);
+    seen.kind = no != nullptr ? QStringLiteral("question") : QStringLiteral("message");
     seen.text = box->text();
+    seen.detail = box->informativeText();
     seen.icon = box->icon();
     seen.buttons = static_cast<int>(box->buttons().size());
-    if (whileUp_) whileUp_(box);
+    seen.noIsDefault = no != nullptr && box->defaultButton() == no;
+    seen.noOnEscape = no != nullptr && box->escapeButton() == no;
     boxes_.push_back(seen);
-    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+    if (whileUp_) whileUp_(box);
+    if (!box->isVisible()) return;
+    const auto answer = no != nullptr ? QMessageBox::Yes : QMessageBox::Ok;
+    if (QAbstractButton* button = box->button(answer)) button->click();
     return;
   }
   if (auto* about = dynamic_cast<CAboutDlg*>(active)) {

@@ -1,5 +1,6 @@
-// Finds the modal box the window put up (a message box or the About box), records what it shows
-// and dismisses it with its OK button, from inside the box's own modal loop.
+// Finds the modal box the window put up (a message box, a question or the About box), records what
+// it shows and dismisses it with its OK button (a question with Yes), from inside the box's own
+// modal loop, unless the WhileUp hook closed it already.
 #pragma once
 
 #include <QIcon>
@@ -14,9 +15,10 @@
 namespace kv5 {
 
 struct SeenBox {
-  QString kind;  // "message" or "about"
+  QString kind;  // "message", "question" or "about"
   QString caption;
-  QString text;  // the message; for the About box, the notice
+  QString text;    // the message; for the About box, the notice
+  QString detail;  // a message's informative text
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   int buttons = 0;
   bool ownedByWindow = false;
@@ -26,6 +28,8 @@ struct SeenBox {
   bool productFramed = true;
   QRect aboutGeometry;  // About box: its client size
   bool okIsDefault = false;
+  bool noIsDefault = false;  // a question: No is the default button ...
+  bool noOnEscape = false;   // ... and Escape's
 };
 
 class ModalWatcher : public QObject {

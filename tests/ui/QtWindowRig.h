@@ -9,22 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "FastTiming.h"
-#include "platform/midi/fake/RecordingMidi.h"
+#include "support/FastTiming.h"
+#include "support/RecordingMidi.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
-#include "platform/timer/RecordingTimerServices.h"
+#include "support/RecordingTimerServices.h"
 #include "platform/timer/TimerServices.h"
 #include "ui/qt/QtUpdaterDialog.h"
 #include "unit/VirtualUnit.h"
 
 namespace kv5::qttest {
 
+// Whether a rig's window guards the test package. Off, it is the window of a release build;
+// the guard's own tests turn it on.
+enum class Guard { Off, On };
+
 // The window over the recording fake: device lists, port failures, nothing answers.
 struct FakeRig {
-  explicit FakeRig(int instance = 1, std::vector<std::string> devices = {"TELVOR Q9"}) {
+  explicit FakeRig(int instance = 1, std::vector<std::string> devices = {"TELVOR Q9"},
+                   Guard guard = Guard::Off) {
     midi.SetInputDevices(devices);
     midi.SetOutputDevices(devices);
     dialog = std::make_unique<QtUpdaterDialog>(midi, timer, instance, FastTiming(), 2000);
+    dialog->Logic().GuardTestPackage(guard == Guard::On);
     dialog->Show();
     // Shortcuts and mnemonics reach the active window only.
     QApplication::setActiveWindow(&Window());
@@ -37,10 +43,11 @@ struct FakeRig {
 
 // The window over the loopback with a virtual unit and the system timer.
 struct UnitRig {
-  explicit UnitRig(UnitConfig config = {})
+  explicit UnitRig(UnitConfig config = {}, Guard guard = Guard::Off)
       : timer(MakeSystemTimerServices()), unit(midi.AddDevice("TELVOR Q9"), std::move(config)) {
     unit.Start();
     dialog = std::make_unique<QtUpdaterDialog>(midi, *timer, 1, FastTiming());
+    dialog->Logic().GuardTestPackage(guard == Guard::On);
     dialog->Show();
   }
   QtUpdaterWindow& Window() { return dialog->Window(); }

@@ -17,6 +17,7 @@
 #include "QtWindowRig.h"
 #include "firmware/FirmwarePackage.h"
 #include "session/StringTable.h"
+#include "ui/OwnerNotices.h"
 
 namespace kv5 {
 
@@ -296,8 +297,64 @@ class QtWindowTest : public QObject {
     QCOMPARE(watcher.Boxes()[0].text, QStringLiteral("Please use the firmware update mode."));
     QCOMPARE(watcher.Boxes()[0].caption, QStringLiteral("Error"));
     QCOMPARE(watcher.Boxes()[0].icon, QMessageBox::Critical);
+    // The unit never entered its update mode: nothing to recover.
+    QVERIFY(watcher.Boxes()[0].detail.isEmpty());
     QCOMPARE(stateWhileUp, kBusy);
     QCOMPARE(States(window), kReady);
+  }
+
+  void anUpdateFailedInUpdateModeSaysHowToRecover() {
+    UnitConfig config;
+    config.faults.AnswerCode(MessageKind::FlashErase, Occurrence::Every(), 5);
+    UnitRig rig(config);
+    QtUpdaterWindow& window = rig.Window();
+    ModalWatcher watcher(&window);
+    QTest::mouseClick(Get<QPushButton>(window, IDC_EXECUTE), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.Boxes().size() == 1 && rig.Settled(), 60000);
+    QCOMPARE(watcher.Boxes()[0].text, QStringLiteral("Transfer error occurred."));
+    QCOMPARE(watcher.Boxes()[0].detail,
+             QString::fromStdString(UpdateFailureAdvice(/*deviceGone=*/false)));
+  }
+
+  // A build that carries the test package says so, and Execute asks first: Escape and Enter
+  // answer No and nothing reaches the unit; only Yes starts the update.
+  void theTestPackageIsWrittenOnlyAfterAYes() {
+    UnitRig rig({}, Guard::On);
+    QtUpdaterWindow& window = rig.Window();
+    QVERIFY(window.windowTitle().endsWith(QStringLiteral(" (test package)")));
+    QCOMPARE(Get<QLineEdit>(window, IDC_STATUS_LINE)->text(),
+             QString::fromUtf8(kTestPackageReadyText));
+    ModalWatcher watcher(&window);
+    int asked = 0;
+    watcher.WhileUp([&](QWidget* box) {
+      ++asked;
+      if (asked == 1) QTest::keyClick(box, Qt::Key_Escape);
+      if (asked == 2) QTest::keyClick(box->focusWidget(), Qt::Key_Return);
+    });
+    auto* execute = Get<QPushButton>(window, IDC_EXECUTE);
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      QTest::mouseClick(execute, Qt::LeftButton);
+      QCOMPARE(asked, attempt);
+      QCOMPARE(States(window), kReady);
+    }
+    QCOMPARE(rig.unit.Count(MessageKind::Any), 0u);
+    const SeenBox& question = watcher.Boxes()[0];
+    QCOMPARE(question.kind, QStringLiteral("question"));
+    QCOMPARE(question.caption, QString::fromUtf8(kTestPackageQuestionCaption));
+    QVERIFY(question.text.contains(QStringLiteral("unusable")));
+    QCOMPARE(question.icon, QMessageBox::Warning);
+    QCOMPARE(question.buttons, 2);
+    QVERIFY(question.ownedByWindow);
+    QVERIFY(question.noIsDefault);
+    QVERIFY(question.noOnEscape);
+
+    QTest::mouseClick(execute, Qt::LeftButton);  // answered Yes
+    QCOMPARE(States(window), kBusy);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.Settled(), 120000);
+    QCOMPARE(Get<QLineEdit>(window, IDC_STATUS_LINE)->text(),
+             QStringLiteral("Version update completed."));
+    QVERIFY(rig.unit.WaitIdle(std::chrono::seconds(5)));
+    QVERIFY(rig.unit.VerifyPackage().ok);
   }
 
   void closingDuringAnUpdate() {

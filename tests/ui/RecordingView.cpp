@@ -105,11 +105,18 @@ void RecordingView::SetProgressPos(int32_t position) {
 }
 
 void RecordingView::MessageBox(const std::string& text, const std::string& caption,
-                               MessageIcon icon) {
+                               MessageIcon icon, const std::string& detail) {
   Touch();
-  boxes_.push_back({text, caption, icon});
+  boxes_.push_back({text, caption, icon, detail});
   events_.push_back("box:" + text);
   if (boxHook_) boxHook_(boxes_.back());
+}
+
+bool RecordingView::AskYesNo(const std::string& text, const std::string& caption) {
+  Touch();
+  questions_.push_back({text, caption, MessageIcon::Exclamation, ""});
+  events_.push_back("ask:" + caption);
+  return answer_;
 }
 
 void RecordingView::PostToUiThread(std::function<void()> call) {

@@ -22,6 +22,7 @@ struct RecordedBox {
   std::string text;
   std::string caption;
   MessageIcon icon;
+  std::string detail;
 };
 
 class RecordingView : public DialogView {
@@ -43,7 +44,11 @@ class RecordingView : public DialogView {
   int GetCurSel(int listId) const override;
   void SetProgressRange32(int32_t lower, int32_t upper) override;
   void SetProgressPos(int32_t position) override;
-  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                  const std::string& detail) override;
+  // Records the question ("ask:<caption>") and gives the answer set with AnswerQuestions.
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
+  void AnswerQuestions(bool yes) { answer_ = yes; }
   void PostToUiThread(std::function<void()> call) override;
   bool OnUiThread() const override;
 
@@ -62,6 +67,7 @@ class RecordingView : public DialogView {
 
   const std::string& Title() const { return title_; }
   const std::vector<RecordedBox>& Boxes() const { return boxes_; }
+  const std::vector<RecordedBox>& Questions() const { return questions_; }
   void ClearBoxes() { boxes_.clear(); }
   const std::vector<std::pair<uint32_t, std::string>>& MenuEntries() const { return menu_; }
   int AboutBoxes() const { return aboutBoxes_; }
@@ -101,6 +107,8 @@ class RecordingView : public DialogView {
   int32_t progressUpper_ = 100;
   int32_t progressPos_ = 0;
   std::vector<RecordedBox> boxes_;
+  std::vector<RecordedBox> questions_;
+  bool answer_ = true;  // a tester answers Yes unless a test says otherwise
   std::vector<std::string> events_;
   std::function<void(const RecordedBox&)> boxHook_;
 };

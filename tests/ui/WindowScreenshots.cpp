@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 
+#include "firmware/FirmwarePackage.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
 #include "platform/timer/TimerServices.h"
 #include "ui/qt/AboutBox.h"
@@ -64,7 +67,24 @@ int main(int argc, char** argv) {
 
   bool ok = Save(window.grab(), folder.filePath(QStringLiteral("window-ready-linux.png")));
 
+  // A build that carries the test package asks before Execute writes it: the question is
+  // pictured, then answered Yes.
+  bool asked = false;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    answer.stop();
+    asked = true;
+    ok = Save(box->grab(), folder.filePath(QStringLiteral("question-linux.png"))) && ok;
+    box->button(QMessageBox::Yes)->click();
+  });
+  answer.start(20);
   dialog.Logic().OnExecute();
+  if (kv5::IsTestPackage() && !asked) {
+    std::fprintf(stderr, "Execute did not ask before writing the test package\n");
+    return 1;
+  }
   auto* bar = dynamic_cast<QProgressBar*>(window.Control(kv5::IDC_PROGRESS));
   auto* status = dynamic_cast<QLineEdit*>(window.Control(kv5::IDC_STATUS_LINE));
   // Well into the largest image.

@@ -1,6 +1,7 @@
 // Every fault does what it says, alone and combined, on the occurrences it names.
 #include <gtest/gtest.h>
 
+#include "unit/UnitConfigText.h"
 #include "unit/UnitRequests.h"
 
 namespace kv5 {
@@ -69,6 +70,15 @@ TEST(FaultPlanText, ParsesAndDescribesEachAction) {
     std::string error;
     EXPECT_FALSE(FaultPlan::Parse(bad, &error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
+TEST(UnitConfigText, DataBytesAreEightHexDigitsOfSysexDataBytes) {
+  EXPECT_EQ(ParseDataBytes("4D001200"), (std::array<uint8_t, 4>{0x4D, 0x00, 0x12, 0x00}));
+  EXPECT_EQ(ParseDataBytes("7f7F0001"), (std::array<uint8_t, 4>{0x7F, 0x7F, 0x00, 0x01}));
+  for (const char* bad :
+       {"", "4D00120", "4D0012000", "4D00120G", "80001200", "4D 01200", "4D.01.20"}) {
+    EXPECT_FALSE(ParseDataBytes(bad)) << bad;
   }
 }
 

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "Win32WindowRig.h"
+#include "firmware/FirmwarePackage.h"
 #include "platform/midi/SystemMidi.h"
+#include "ui/OwnerNotices.h"
 
 namespace kv5 {
 namespace {
@@ -29,15 +31,21 @@ bool Choose(const DialogDriver& driver, int list, const char* name) {
 TEST(WineWindow, ExecuteUpdatesTheUnitThroughTheSystemsMidiDevices) {
   auto midi = OpenMidiSystem(MidiSystem::WinMM);
   ASSERT_NE(midi, nullptr);
-  Win32WindowRig window(*midi, 1, kProductionTiming);
+  // As the shipped program: a build that carries the test package asks before it writes.
+  Win32WindowRig window(*midi, 1, kProductionTiming, IsTestPackage());
   window.Run([&](DialogDriver& driver) {
     ASSERT_TRUE(Choose(driver, 1000, kUnitOut))
         << ::testing::PrintToString(driver.ListEntries(1000));
     ASSERT_TRUE(Choose(driver, 1001, kUnitIn))
         << ::testing::PrintToString(driver.ListEntries(1001));
     driver.Click(1);
-    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return driver.ControlState() == kBusy; }, 30s));
     FoundBox box;
+    if (IsTestPackage()) {
+      ASSERT_TRUE(driver.WaitForBox(kTestPackageQuestionCaption, 30s, &box));
+      DialogDriver::Answer(box, IDYES);
+      box = FoundBox{};
+    }
+    ASSERT_TRUE(DialogDriver::WaitUntil([&] { return driver.ControlState() == kBusy; }, 30s));
     ASSERT_TRUE(DialogDriver::WaitUntil(
         [&] {
           return driver.Text(1003) == "Version update completed." ||

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "firmware/FirmwarePackage.h"
+#include "tools/common/UnitOptions.h"
 #include "tools/kv5update/ExitCodes.h"
 
 namespace kv5 {
@@ -22,7 +23,8 @@ constexpr const char* kExitCodesText =
     "\nExit codes:\n"
     "  0    success\n"
     "  1    the session failed; the updater's error message is on stderr, and a line on\n"
-    "       what to do next; probe: no unit answered; update --all: a unit failed\n"
+    "       what to do next; probe: no unit answered; update --all: a unit failed;\n"
+    "       verify (and update --verify): the flash differs from the package\n"
     "  2    nothing was sent: usage error, no device chosen, a MIDI system or port that\n"
     "       cannot be opened, or the test package refused for a real device\n"
     "  130  Ctrl-C (143 SIGTERM, 129 SIGHUP): the session was aborted as closing the\n"
@@ -108,41 +110,10 @@ CLI::CheckedTransformer Choices(const std::map<std::string, T>& names) {
   return CLI::CheckedTransformer(names, CLI::ignore_case);
 }
 
-}  // namespace
-
-bool ParseDeviceCode(const std::string& text, std::array<uint8_t, 4>& code) {
-  if (text.size() != 8) return false;
-  std::array<uint8_t, 4> parsed{};
-  for (size_t i = 0; i < 4; ++i) {
-    unsigned value = 0;
-    for (size_t j = 0; j < 2; ++j) {
-      const char c = text[2 * i + j];
-      int digit = -1;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      if (digit < 0) return false;
-      value = value * 16 + static_cast<unsigned>(digit);
-    }
-    if (value >= 0x80) return false;  // travels as a SysEx data byte
-    parsed[i] = static_cast<uint8_t>(value);
-  }
-  code = parsed;
-  return true;
-}
-
-ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions& options,
-                              std::ostream& out, std::ostream& err) {
-  CLI::App app{
-      "Updates the firmware of a TELVOR Q9 over MIDI, or reads its version stamps, with the\n"
-      "same sessions as the TELVOR Q9 System v1.20 Updater window.",
-      "kv5update"};
+// The options of the program itself: its MIDI system and its log.
+void AddProgramOptions(CLI::App& app, FrontEndOptions& options, std::string* logPath) {
   app.set_version_flag("--version",
                        std::string("kv5update " KV5_VERSION " (") + PackageDescription() + ")");
-  app.get_formatter()->column_width(30);
-  app.require_subcommand(1);
-  app.fallthrough();
-
 #ifdef _WIN32
   // Windows has one MIDI system, the multimedia API, which is also the default.
   const std::map<std::string, BackendChoice> backends = {{"winmm", BackendChoice::Default},
@@ -159,53 +130,21 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
       ->transform(Choices(backends))
       ->option_text("alsa|jack|virtual");
 #endif
-
-  const std::string unitGroup = "Virtual unit (with --backend virtual)";
-  const std::map<std::string, InitialFlash> flashes = {{"factory", InitialFlash::Factory},
-                                                       {"older", InitialFlash::OlderFirmware},
-                                                       {"package", InitialFlash::Package}};
-  std::vector<CLI::Option*> unitOptions;
-  unitOptions.push_back(app.add_option("--unit-firmware", options.unit.flash,
-                                       "Flash at power-up (default: older, SYSTEM 1.10)")
-                            ->transform(Choices(flashes))
-                            ->option_text("factory|older|package")
-                            ->group(unitGroup));
-  std::string deviceCode;
-  unitOptions.push_back(
-      app.add_option("--unit-code", deviceCode, "Device code it reports (default: 4D001200)")
-          ->check([](const std::string& text) {
-            std::array<uint8_t, 4> code{};
-            return ParseDeviceCode(text, code) ? std::string()
-                                               : "needs 8 hex digits, each byte below 80";
-          })
-          ->option_text("HEX8")
-          ->group(unitGroup));
-  bool normalMode = false;
-  unitOptions.push_back(
-      app.add_flag("--unit-normal-mode", normalMode, "Powered up normally, not in its update mode")
-          ->group(unitGroup));
-  std::vector<std::string> faults;
-  unitOptions.push_back(
-      app.add_option("--unit-fault", faults, "A fault it injects (repeatable; see below)")
-          ->check([](const std::string& text) {
-            std::string reason;
-            return FaultPlan::Parse(text, &reason) ? std::string() : reason;
-          })
-          ->option_text("ACTION:KIND:OCC[:VALUE]")
-          ->group(unitGroup));
-  const std::map<std::string, int> links = {{"none", 0}, {"usb", 1}, {"din", 2}};
-  int link = 0;
-  unitOptions.push_back(
-      app.add_option("--unit-link", link, "Its link's speed (default: none, unpaced)")
-          ->transform(Choices(links))
-          ->option_text("none|usb|din")
-          ->group(unitGroup));
-
-  std::string logPath;
-  app.add_option("--log", logPath,
+  app.add_option("--log", *logPath,
                  "Write a transcript of the run to FILE (messages, steps, retries, outcome)")
       ->option_text("FILE");
+}
 
+// The texts of the options that name devices and units, read once the command line is parsed.
+struct DeviceTexts {
+  std::string in;
+  std::string out;
+  std::vector<std::string> pairs;
+};
+
+// The commands, each with the options that go with it; the sessions by name.
+std::map<std::string, CLI::App*> AddCommands(CLI::App& app, FrontEndOptions& options,
+                                             DeviceTexts& devices) {
   app.add_subcommand("list", "Show the MIDI IN and OUT devices (* = preselected)");
   app.add_subcommand("probe",
                      "Find the units: send the identity request on each MIDI OUT device and show "
@@ -214,28 +153,36 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
   sessions["check"] =
       app.add_subcommand("check", "Show the unit's version stamps beside the package's");
   sessions["update"] = app.add_subcommand("update", "Write the embedded firmware to the unit");
-  std::string inDevice, outDevice;
+  sessions["verify"] = app.add_subcommand(
+      "verify", "Read back everything the update writes and compare it with the package");
   for (auto& [name, command] : sessions) {
-    command->add_option("--in", inDevice, "MIDI IN device: list index or exact name")
+    command->add_option("--in", devices.in, "MIDI IN device: list index or exact name")
         ->option_text("DEV");
-    command->add_option("--out", outDevice, "MIDI OUT device: list index or exact name")
+    command->add_option("--out", devices.out, "MIDI OUT device: list index or exact name")
         ->option_text("DEV");
     command->add_flag("--probe", options.probe,
                       "Use the one unit that probing finds; stop when there is none or several");
+    command->footer(std::string(kDevicesText) + kExitCodesText);
   }
   CLI::App& update = *sessions["update"];
   update.add_flag("--all", options.all,
                   "Update several units side by side: those probing finds, or the --pair given");
-  std::vector<std::string> pairTexts;
-  update.add_option("--pair", pairTexts, "A unit's MIDI IN and OUT device for --all (repeatable)")
+  update
+      .add_option("--pair", devices.pairs, "A unit's MIDI IN and OUT device for --all (repeatable)")
       ->option_text("IN,OUT");
   update.add_flag("--child-report", options.childReport)->group("");
-  app.footer(std::string(kDevicesText) + kExitCodesText + kVirtualUnitText + PackageText());
-  sessions["check"]->footer(std::string(kDevicesText) + kExitCodesText);
-  sessions["update"]->footer(std::string(kDevicesText) + kExitCodesText + PackageText());
-  sessions["update"]->add_flag("--yes-write-test-package", options.writeTestPackage,
-                               "Allow writing the synthetic test package to a MIDI device");
+  update.add_flag("--verify", options.verify,
+                  "After a completed update, read the flash back as 'verify' does");
+  update.add_flag("--yes-write-test-package", options.writeTestPackage,
+                  "Allow writing the synthetic test package to a MIDI device");
+  update.footer(std::string(kDevicesText) + kExitCodesText + PackageText());
+  return sessions;
+}
 
+// Parses the tokens as given; false with the exit code once help, the version or a usage error
+// has been printed.
+bool ParseTokens(CLI::App& app, int argc, const char* const* argv, std::ostream& out,
+                 std::ostream& err, int* exitCode) {
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
     args = CommandOptionsAfterCommandWord(app, std::move(args));
@@ -243,57 +190,86 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions
     app.parse(args);
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error, out, err);
-    return {false, code == 0 ? kExitOk : kExitUsage};
+    *exitCode = code == 0 ? kExitOk : kExitUsage;
+    return false;
   }
+  return true;
+}
 
-  options.command = app.got_subcommand("update")  ? Command::Update
-                    : app.got_subcommand("check") ? Command::Check
-                    : app.got_subcommand("probe") ? Command::Probe
-                                                  : Command::List;
-  for (auto& [name, command] : sessions) {
-    if (command->parsed() && command->count("--in") > 0) options.inDevice = inDevice;
-    if (command->parsed() && command->count("--out") > 0) options.outDevice = outDevice;
+// The command given and the devices it names; false after a usage error was printed.
+bool ReadCommand(const CLI::App& app, const std::map<std::string, CLI::App*>& sessions,
+                 const DeviceTexts& devices, FrontEndOptions& options, std::ostream& err) {
+  options.command = app.got_subcommand("update")   ? Command::Update
+                    : app.got_subcommand("check")  ? Command::Check
+                    : app.got_subcommand("verify") ? Command::Verify
+                    : app.got_subcommand("probe")  ? Command::Probe
+                                                   : Command::List;
+  for (const auto& [name, command] : sessions) {
+    if (command->parsed() && command->count("--in") > 0) options.inDevice = devices.in;
+    if (command->parsed() && command->count("--out") > 0) options.outDevice = devices.out;
   }
-  if (!logPath.empty()) options.logPath = logPath;
-  for (const std::string& text : pairTexts) {
+  for (const std::string& text : devices.pairs) {
     const size_t comma = text.find(',');
     if (comma == std::string::npos || comma == 0 || comma + 1 == text.size()) {
       err << "--pair takes IN,OUT (two devices as --in and --out take them), not \"" << text
           << "\".\n";
-      return {false, kExitUsage};
+      return false;
     }
     options.pairs.emplace_back(text.substr(0, comma), text.substr(comma + 1));
   }
-  if (!options.pairs.empty() && !options.all) {
-    err << "--pair names the units of --all.\n";
-    return {false, kExitUsage};
+  return true;
+}
+
+// Options that do not go together, or not with the command; false after saying why.
+bool CheckCombinations(const FrontEndOptions& options, const UnitOptions& unit, std::ostream& err) {
+  auto refuse = [&](const std::string& reason) {
+    err << reason << '\n';
+    return false;
+  };
+  if (!options.pairs.empty() && !options.all) return refuse("--pair names the units of --all.");
+  if (options.all && options.verify) {
+    return refuse("--verify goes with the update of one unit, not with --all.");
   }
   if (options.all && (options.inDevice || options.outDevice || options.probe)) {
-    err << "--all picks its units itself (probing, or --pair): --in, --out and --probe do not "
-           "go with it.\n";
-    return {false, kExitUsage};
+    return refuse(
+        "--all picks its units itself (probing, or --pair): --in, --out and --probe do not go "
+        "with it.");
   }
   if (options.probe && (options.inDevice || options.outDevice)) {
-    err << "--probe picks the devices itself: --in and --out do not go with it.\n";
-    return {false, kExitUsage};
+    return refuse("--probe picks the devices itself: --in and --out do not go with it.");
   }
   if (options.backend != BackendChoice::Virtual) {
-    for (const CLI::Option* option : unitOptions) {
-      if (option->count() > 0) {
-        err << option->get_name() << " describes the virtual unit: it needs --backend virtual.\n";
-        return {false, kExitUsage};
-      }
+    if (const CLI::Option* given = unit.FirstGiven()) {
+      return refuse(given->get_name() + " describes the virtual unit: it needs --backend virtual.");
     }
   }
-  if (!deviceCode.empty()) ParseDeviceCode(deviceCode, options.unit.deviceCode);
-  options.unit.updateMode = !normalMode;
-  for (const std::string& text : faults) {
-    std::string reason;
-    if (auto fault = FaultPlan::Parse(text, &reason)) options.unit.faults.push_back(*fault);
-  }
-  options.unit.pacing = link == 2   ? LinkPacing::Din()
-                        : link == 1 ? LinkPacing::Usb()
-                                    : LinkPacing::None();
+  return true;
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions& options,
+                              std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "Updates the firmware of a TELVOR Q9 over MIDI, or reads its version stamps, with the\n"
+      "same sessions as the TELVOR Q9 System v1.20 Updater window.",
+      "kv5update"};
+  app.get_formatter()->column_width(30);
+  app.require_subcommand(1);
+  app.fallthrough();
+  std::string logPath;
+  AddProgramOptions(app, options, &logPath);
+  const UnitOptions unit(app, "unit-", "Virtual unit (with --backend virtual)");
+  DeviceTexts devices;
+  const std::map<std::string, CLI::App*> sessions = AddCommands(app, options, devices);
+  app.footer(std::string(kDevicesText) + kExitCodesText + kVirtualUnitText + PackageText());
+
+  int exitCode = kExitOk;
+  if (!ParseTokens(app, argc, argv, out, err, &exitCode)) return {false, exitCode};
+  if (!ReadCommand(app, sessions, devices, options, err)) return {false, kExitUsage};
+  if (!logPath.empty()) options.logPath = logPath;
+  if (!CheckCombinations(options, unit, err)) return {false, kExitUsage};
+  unit.Apply(&options.unit);
   return {true, kExitOk};
 }
 

@@ -17,7 +17,4 @@ struct ParseOutcome {
 ParseOutcome ParseCommandLine(int argc, const char* const* argv, FrontEndOptions& options,
                               std::ostream& out, std::ostream& err);
 
-// "4D001200" -> {0x4D, 0x00, 0x12, 0x00}; false unless 8 hex digits of four bytes below 0x80.
-bool ParseDeviceCode(const std::string& text, std::array<uint8_t, 4>& code);
-
 }  // namespace kv5

@@ -97,8 +97,8 @@ void ConsoleView::SetProgressPos(int32_t position) {
   observer_.OnProgressPos(position);
 }
 
-void ConsoleView::MessageBox(const std::string& text, const std::string& caption,
-                             MessageIcon icon) {
+void ConsoleView::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                             const std::string&) {
   observer_.OnMessageBox(text, caption, icon);
 }
 

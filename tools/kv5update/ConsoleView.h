@@ -56,7 +56,12 @@ class ConsoleView : public DialogView {
   int GetCurSel(int listId) const override;
   void SetProgressRange32(int32_t lower, int32_t upper) override;
   void SetProgressPos(int32_t position) override;
-  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  // The detail is the window's: the console prints a line on what to do of its own.
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                  const std::string& detail) override;
+  // The command line guards the test package with its own flag, so the window's question is
+  // never put; a question would be answered No.
+  bool AskYesNo(const std::string&, const std::string&) override { return false; }
   void PostToUiThread(std::function<void()> call) override;
   bool OnUiThread() const override;
 

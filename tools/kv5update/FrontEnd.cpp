@@ -1,28 +1,25 @@
 #include "tools/kv5update/FrontEnd.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "firmware/FirmwarePackage.h"
-#include "platform/timer/TimerServices.h"
 #include "session/StringTable.h"
-#include "tools/kv5update/BusyDeviceWatch.h"
 #include "tools/kv5update/CommandLine.h"
 #include "tools/kv5update/ConsoleView.h"
+#include "tools/kv5update/ConsoleWindow.h"
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
 #include "tools/kv5update/MidiSetup.h"
 #include "tools/kv5update/NextSteps.h"
 #include "tools/kv5update/Probe.h"
 #include "tools/kv5update/SessionLog.h"
+#include "tools/kv5update/TestPackageGuard.h"
 #include "tools/kv5update/UnitsSideBySide.h"
-#include "ui/CKv5UpdatorDlg.h"
 
 namespace kv5 {
 namespace {
-
-// The command line runs as the first instance: its preselection is the window's for slot 1.
-constexpr int kInstanceIndex = 1;
 
 struct ListInfo {
   int id;
@@ -83,21 +80,20 @@ bool ChooseDevices(const FrontEndOptions& options, ConsoleView& view, const std:
   return true;
 }
 
-// The window is closed: ports closed, any session aborted, the worker joined.
-void CloseWindow(CKv5UpdatorDlg& dialog, ConsoleView& view) {
-  dialog.OnDestroy();
-  view.Close();
-}
-
 struct Outcome {
   int code;
   std::string result;   // for the log: "completed", "failed", ...
   std::string message;  // the session's last word
 };
 
-Outcome SessionOutcome(const FrontEndOptions& options, const SessionReporter& reporter) {
+Outcome SessionOutcome(Command command, const SessionReporter& reporter,
+                       const FlashVerification& verification) {
   if (!reporter.Errors().empty()) return {kExitSessionFailed, "failed", reporter.Errors().back()};
-  if (options.command == Command::Check) {
+  if (command == Command::Verify) {
+    if (verification.AllVerified()) return {kExitOk, "verified", "The flash holds the package."};
+    return {kExitSessionFailed, "differs", kFlashDiffersText};
+  }
+  if (command == Command::Check) {
     if (reporter.ReportShown()) return {kExitOk, "version report shown", ""};
     // The window shows nothing when a stamp read fails; a script needs to be told.
     return {kExitSessionFailed, "failed", kStampReadFailedText};
@@ -108,8 +104,9 @@ Outcome SessionOutcome(const FrontEndOptions& options, const SessionReporter& re
 }
 
 // The line under a failure's message that says what to do next.
-void PrintNextStep(const std::string& message, std::ostream& err) {
-  const std::string next = NextStepFor(message);
+void PrintNextStep(Command command, const std::string& message, std::ostream& err) {
+  const std::string next =
+      NextStepFor(command == Command::Update ? SessionKind::Update : SessionKind::Reading, message);
   if (next.empty()) return;
   err << next << '\n';
   err.flush();
@@ -125,6 +122,8 @@ const char* CommandName(Command command) {
       return "check";
     case Command::Update:
       return "update";
+    case Command::Verify:
+      return "verify";
   }
   return "";
 }
@@ -142,6 +141,31 @@ void LogHeader(SessionLog& log, const FrontEndOptions& options, const std::strin
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
+}
+
+// One line per region of the package: "SYSTEM: verified", or where the flash first differs.
+void PrintVerification(const FlashVerification& verification, std::ostream& out, SessionLog* log) {
+  for (size_t i = 0; i < kFlashRegions.size(); ++i) {
+    const RegionVerdict& verdict = verification.regions[i];
+    std::string line = std::string(kFlashRegions[i].component) + ": ";
+    switch (verdict.result) {
+      case RegionVerdict::Result::Verified:
+        line += "verified";
+        break;
+      case RegionVerdict::Result::Differs: {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%06X", verdict.firstDifference);
+        line += std::string("differs from the package at ") + address;
+        break;
+      }
+      case RegionVerdict::Result::NotRead:
+        line += "not read";
+        break;
+    }
+    out << line << '\n';
+    if (log) log->Note("verify: " + line);
+  }
+  out.flush();
 }
 
 void LogProbe(SessionLog& log, const ProbeResult& probed) {
@@ -170,6 +194,115 @@ bool ChooseProbedUnit(FrontEndOptions& options, MidiBackend& midi, SessionLog* l
   return false;
 }
 
+Outcome RunProbe(MidiBackend& system, SessionLog* log, ConsoleStreams& streams) {
+  const ProbeResult probed = ProbeUnits(system);
+  if (log) LogProbe(*log, probed);
+  PrintProbeResult(probed, streams.out);
+  if (system.Name() == "none") streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
+  const size_t found = probed.Units().size();
+  return {found > 0 ? kExitOk : kExitSessionFailed, "probed",
+          std::to_string(found) + " unit(s) found"};
+}
+
+void LogDevices(SessionLog& log, ConsoleView& view) {
+  for (const ListInfo& list : {kInList, kOutList}) {
+    const int index = view.GetCurSel(list.id);
+    log.Note(std::string(list.name) + " " + std::to_string(index) + " " +
+             Quoted(view.GetLBText(list.id, index)));
+  }
+}
+
+// Prints what the session's end means and what to do next.
+Outcome Conclude(Command command, ConsoleWindow& window, bool vanished, ConsoleStreams& streams,
+                 SessionLog* log) {
+  const SessionReporter& reporter = window.Reporter();
+  const FlashVerification& verification = window.Dialog().Verification();
+  const Outcome outcome = SessionOutcome(command, reporter, verification);
+  if (command == Command::Verify && reporter.Errors().empty()) {
+    PrintVerification(verification, streams.out, log);
+  }
+  if (outcome.code == kExitOk && command != Command::Check) {
+    streams.out << outcome.message << '\n';
+    streams.out.flush();
+  }
+  if (outcome.code != kExitOk) {
+    // An error box has printed its text already; the front end's own endings print theirs here.
+    if (reporter.Errors().empty()) streams.err << outcome.message << '\n';
+    // A vanished device explains the failure better than its message does.
+    PrintNextStep(command, vanished ? kDeviceVanishedText : outcome.message, streams.err);
+  }
+  return outcome;
+}
+
+// The sessions of the command in the open window: the update and, with --verify after a
+// completed one, the verify; or the check; or the verify.
+Outcome RunSessions(const FrontEndOptions& options, ConsoleWindow& window, ConsoleStreams& streams,
+                    const std::atomic<int>& interrupt, SessionLog* log) {
+  using End = ConsoleWindow::SessionEnd;
+  Command command = options.command;
+  End end = window.Run(command, interrupt);
+  if (end == End::Ended && command == Command::Update && options.verify &&
+      SessionOutcome(command, window.Reporter(), window.Dialog().Verification()).code == kExitOk) {
+    streams.out << LoadString(IDS_UPDATE_COMPLETED) << '\n';
+    command = Command::Verify;
+    end = window.Run(command, interrupt);
+  }
+  if (end == End::Interrupted) {
+    streams.err << "Interrupted: the session was aborted.\n";
+    if (command == Command::Update) PrintNextStep(command, kInterruptedText, streams.err);
+    return {kExitSignalBase + interrupt.load(), "interrupted",
+            "the session was aborted as closing the window aborts it"};
+  }
+  if (end == End::NotStarted) {
+    const auto& errors = window.Reporter().Errors();
+    const std::string message = errors.empty() ? "" : errors.back();
+    // A device held by another program has a next step of its own.
+    PrintNextStep(command, window.Midi().LastOpenFoundDeviceBusy() ? kDeviceBusyText : message,
+                  streams.err);
+    return {kExitUsage, "not started", message};
+  }
+  return Conclude(command, window, window.Dialog().DeviceVanished(), streams, log);
+}
+
+// A command of one unit, or of the lists, in the window of the command line.
+Outcome RunInWindow(const FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
+                    ConsoleStreams& streams, const std::atomic<int>& interrupt,
+                    const SessionTiming& timing, SessionLog* log) {
+  ConsoleWindow window(system, streams, log, options.childReport, timing);
+  ConsoleView& view = window.View();
+  if (options.command == Command::List) {
+    PrintLists(view, streams.out);
+    if (window.Midi().Name() == "none")
+      streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
+    return {kExitOk, "listed", ""};
+  }
+  if (!ChooseDevices(options, view, window.Midi().Name(), streams.err)) {
+    return {kExitUsage, "not started", "no device chosen"};
+  }
+  if (log) LogDevices(*log, view);
+  if (options.command == Command::Update &&
+      !AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, streams.err)) {
+    return {kExitUsage, "not started", "test package refused for a MIDI device"};
+  }
+  if (interrupt.load() != 0) {
+    return {kExitSignalBase + interrupt.load(), "interrupted", "before the session began"};
+  }
+  return RunSessions(options, window, streams, interrupt, log);
+}
+
+Outcome RunWithLog(FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
+                   ConsoleStreams& streams, const std::atomic<int>& interrupt,
+                   const SessionTiming& timing, SessionLog* log) {
+  if (options.command == Command::Probe) return RunProbe(system, log, streams);
+  if (options.command == Command::Update && options.all) {
+    return {UpdateSideBySide(options, system, inProcessUnit, streams, interrupt), "ended", ""};
+  }
+  if (options.probe && !ChooseProbedUnit(options, system, log, streams.out, streams.err)) {
+    return {kExitUsage, "not started", "no single unit found"};
+  }
+  return RunInWindow(options, system, inProcessUnit, streams, interrupt, timing, log);
+}
+
 }  // namespace
 
 int RunFrontEnd(const FrontEndOptions& options, ConsoleStreams& streams,
@@ -187,7 +320,8 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
                ConsoleStreams& streams, const std::atomic<int>& interrupt,
                const SessionTiming& timing) {
   FrontEndOptions options = given;
-  // The log outlives the dialog: the poller may tap traffic until the dialog stops its timer.
+  // The log outlives the window: the poller may tap traffic until the window has closed, and the
+  // outcome is the log's last line.
   std::unique_ptr<SessionLog> log;
   if (options.logPath) {
     std::string reason;
@@ -198,109 +332,10 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
     }
     LogHeader(*log, options, system.Name());
   }
-  auto finish = [&](int code, const std::string& result, const std::string& message) {
-    if (log) log->Outcome(result, message);
-    return code;
-  };
-
-  if (options.command == Command::Probe) {
-    const ProbeResult probed = ProbeUnits(system);
-    if (log) LogProbe(*log, probed);
-    PrintProbeResult(probed, streams.out);
-    if (system.Name() == "none")
-      streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
-    const size_t found = probed.Units().size();
-    return finish(found > 0 ? kExitOk : kExitSessionFailed, "probed",
-                  std::to_string(found) + " unit(s) found");
-  }
-  if (options.command == Command::Update && options.all) {
-    return finish(UpdateSideBySide(options, system, inProcessUnit, streams, interrupt), "ended",
-                  "");
-  }
-  if (options.probe && !ChooseProbedUnit(options, system, log.get(), streams.out, streams.err)) {
-    return finish(kExitUsage, "not started", "no single unit found");
-  }
-
-  std::unique_ptr<TimerServices> timer = MakeSystemTimerServices();
-  SessionReporter reporter(streams);
-  reporter.SetLog(log.get());
-  if (options.childReport) reporter.ReportAsLines();
-  ConsoleView view(reporter);
-  BusyDeviceWatch midi(system);
-  CKv5UpdatorDlg dialog(view, midi, *timer, kInstanceIndex, timing);
-  dialog.SetTrafficTap(log.get());
-  dialog.OnInitDialog();
-
-  if (options.command == Command::List) {
-    PrintLists(view, streams.out);
-    if (midi.Name() == "none") streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
-    CloseWindow(dialog, view);
-    return finish(kExitOk, "listed", "");
-  }
-  if (!ChooseDevices(options, view, midi.Name(), streams.err)) {
-    CloseWindow(dialog, view);
-    return finish(kExitUsage, "not started", "no device chosen");
-  }
-  if (log) {
-    for (const ListInfo& list : {kInList, kOutList}) {
-      const int index = view.GetCurSel(list.id);
-      log->Note(std::string(list.name) + " " + std::to_string(index) + " " +
-                Quoted(view.GetLBText(list.id, index)));
-    }
-  }
-  if (options.command == Command::Update && IsTestPackage()) {
-    streams.err << "Warning: this build carries the synthetic test package; it is not firmware "
-                   "for a real unit.\n";
-    if (!inProcessUnit && !options.writeTestPackage) {
-      streams.err << "Refusing to write it to a MIDI device without --yes-write-test-package.\n";
-      CloseWindow(dialog, view);
-      return finish(kExitUsage, "not started", "test package refused for a MIDI device");
-    }
-  }
-  if (interrupt.load() != 0) {
-    CloseWindow(dialog, view);
-    return finish(kExitSignalBase + interrupt.load(), "interrupted", "before the session began");
-  }
-
-  if (options.command == Command::Update) {
-    dialog.OnExecute();
-  } else {
-    dialog.OnVersionCheck();
-  }
-  if (!dialog.Busy() && !dialog.WorkerRunning()) {
-    // The ports did not open (the error box said which); nothing was sent.
-    CloseWindow(dialog, view);
-    const std::string message = reporter.Errors().empty() ? "" : reporter.Errors().back();
-    // A device held by another program has a next step of its own.
-    PrintNextStep(midi.LastOpenFoundDeviceBusy() ? kDeviceBusyText : message, streams.err);
-    return finish(kExitUsage, "not started", message);
-  }
-
-  view.RunUntil([&] { return interrupt.load() != 0 || !dialog.WorkerRunning(); });
-  if (interrupt.load() != 0) {
-    reporter.Finish();
-    streams.err << "Interrupted: the session was aborted.\n";
-    CloseWindow(dialog, view);
-    return finish(kExitSignalBase + interrupt.load(), "interrupted",
-                  "the session was aborted as closing the window aborts it");
-  }
-  // What the ending worker posted (the version check's result) runs before the window closes.
-  view.RunPending();
-  reporter.Finish();
-  const bool vanished = dialog.DeviceVanished();
-  CloseWindow(dialog, view);
-  const Outcome outcome = SessionOutcome(options, reporter);
-  if (outcome.code == kExitOk && options.command == Command::Update) {
-    streams.out << outcome.message << '\n';
-    streams.out.flush();
-  }
-  if (outcome.code != kExitOk) {
-    // An error box has printed its text already; the front end's own endings print theirs here.
-    if (reporter.Errors().empty()) streams.err << outcome.message << '\n';
-    // A vanished device explains the failure better than its message does.
-    PrintNextStep(vanished ? kDeviceVanishedText : outcome.message, streams.err);
-  }
-  return finish(outcome.code, outcome.result, outcome.message);
+  const Outcome outcome =
+      RunWithLog(options, system, inProcessUnit, streams, interrupt, timing, log.get());
+  if (log) log->Outcome(outcome.result, outcome.message);
+  return outcome.code;
 }
 
 int Kv5UpdateMain(int argc, const char* const* argv, ConsoleStreams& streams,

@@ -13,22 +13,13 @@
 
 namespace kv5 {
 
-enum class Command { List, Probe, Check, Update };
+enum class Command { List, Probe, Check, Update, Verify };
 
 enum class BackendChoice {
   Default,  // as the window chooses: the ALSA sequencer, else a running JACK server
   Alsa,
   Jack,
   Virtual,  // an in-process virtual unit on loopback MIDI
-};
-
-// How the in-process virtual unit starts (--backend virtual only).
-struct VirtualUnitOptions {
-  InitialFlash flash = InitialFlash::OlderFirmware;
-  bool updateMode = true;
-  std::array<uint8_t, 4> deviceCode = {0x4D, 0x00, 0x12, 0x00};
-  std::vector<Fault> faults;
-  LinkPacing pacing;
 };
 
 struct FrontEndOptions {
@@ -46,9 +37,12 @@ struct FrontEndOptions {
   std::vector<std::pair<std::string, std::string>> pairs;
   // A session run for update --all: progress as lines for the parent to read.
   bool childReport = false;
+  // update --verify: read the flash back after a completed update.
+  bool verify = false;
   // Allows writing the synthetic test package to a device that is not the in-process unit.
   bool writeTestPackage = false;
-  VirtualUnitOptions unit;
+  // How the in-process virtual unit starts (--backend virtual only).
+  UnitConfig unit;
 };
 
 }  // namespace kv5

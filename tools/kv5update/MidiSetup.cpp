@@ -31,12 +31,7 @@ std::unique_ptr<MidiSetup> MidiSetup::Open(const FrontEndOptions& options, std::
       break;
     case BackendChoice::Virtual: {
       auto loopback = std::make_unique<LoopbackMidi>();
-      UnitConfig config;
-      config.initialFlash = options.unit.flash;
-      config.updateMode = options.unit.updateMode;
-      config.deviceCode = options.unit.deviceCode;
-      config.pacing = options.unit.pacing;
-      for (const Fault& fault : options.unit.faults) config.faults.Add(fault);
+      UnitConfig config = options.unit;
       MidiEndpoint* endpoint = &loopback->AddDevice("TELVOR Q9");
       if (config.pacing.bytesPerSecond != 0) {
         // The line's speed is the line's: the host's send takes the wire time before its reply

@@ -5,7 +5,6 @@
 #include <memory>
 #include <thread>
 
-#include "firmware/FirmwarePackage.h"
 #include "midi/MidiInPort.h"
 #include "midi/MidiOutPort.h"
 #include "session/StringTable.h"
@@ -13,6 +12,7 @@
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
 #include "tools/kv5update/Probe.h"
+#include "tools/kv5update/TestPackageGuard.h"
 
 namespace kv5 {
 namespace {
@@ -102,6 +102,177 @@ void Draw(const std::vector<Planned>& units, int width, size_t* drawn, std::ostr
   out.flush();
 }
 
+// What update --all needs before anything is sent: child processes, a MIDI system they can
+// open themselves, and leave to write the test package. False after saying why.
+bool CanRun(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
+            std::ostream& err, std::string* backend) {
+  if (!ChildSession::Supported()) {
+    std::string reason;
+    ChildSession::Start({}, &reason);
+    err << reason << '\n';
+    return false;
+  }
+  *backend = BackendWord(options, midi);
+  if (backend->empty()) {
+    err << "update --all needs a MIDI system (--backend alsa or jack).\n";
+    return false;
+  }
+  return AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, err);
+}
+
+// The units: those probing finds, or the pairs given, each with its devices as its child is to
+// find them. False after saying why.
+bool PlanUnits(const FrontEndOptions& options, MidiBackend& midi, ConsoleStreams& streams,
+               std::vector<Planned>* units) {
+  if (options.pairs.empty()) {
+    const ProbeResult probed = ProbeUnits(midi);
+    for (const ProbeAnswer& unit : probed.Units()) {
+      Planned planned;
+      planned.progress.inName = unit.inName;
+      planned.progress.outName = unit.outName;
+      units->push_back(planned);
+    }
+    if (units->empty()) {
+      PrintProbeResult(probed, streams.out);
+      streams.err << "update --all: probing found no unit; nothing was sent.\n";
+      return false;
+    }
+  }
+  const std::vector<std::string> inNames = DeviceNames(true, midi);
+  const std::vector<std::string> outNames = DeviceNames(false, midi);
+  for (const auto& [in, out] : options.pairs) {
+    Planned planned;
+    std::string error;
+    if (!ResolveDevice(inNames, in, "MIDI IN", &planned.in, &planned.progress.inName, &error) ||
+        !ResolveDevice(outNames, out, "MIDI OUT", &planned.out, &planned.progress.outName,
+                       &error)) {
+      streams.err << error << '\n';
+      return false;
+    }
+    units->push_back(planned);
+  }
+  for (Planned& unit : *units) {
+    if (!unit.in.empty()) continue;
+    std::string ignored;
+    ResolveDevice(inNames, unit.progress.inName, "MIDI IN", &unit.in, &unit.progress.inName,
+                  &ignored);
+    ResolveDevice(outNames, unit.progress.outName, "MIDI OUT", &unit.out, &unit.progress.outName,
+                  &ignored);
+  }
+  return true;
+}
+
+// One child process per unit, each an update of its own that reports as lines. False after
+// saying why one could not start.
+bool StartChildren(const FrontEndOptions& options, const std::string& backend,
+                   std::vector<Planned>& units, std::ostream& err,
+                   std::vector<std::unique_ptr<ChildSession>>* children) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    std::vector<std::string> args = {"--backend", backend, "update",     "--in",
+                                     units[i].in, "--out", units[i].out, "--child-report"};
+    if (options.writeTestPackage) args.push_back("--yes-write-test-package");
+    if (options.logPath) {
+      args.push_back("--log");
+      args.push_back(*options.logPath + "." + std::to_string(i + 1));
+    }
+    std::string error;
+    std::unique_ptr<ChildSession> child = ChildSession::Start(args, &error);
+    if (!child) {
+      err << error << '\n';
+      return false;
+    }
+    units[i].progress.started = ProgressClock::now();
+    children->push_back(std::move(child));
+  }
+  return true;
+}
+
+// Takes what a child reported since the last look; notes its end.
+void TakeChildLines(ChildSession& child, UnitProgress& unit, ProgressClock::time_point now) {
+  std::vector<std::string> out, err;
+  child.TakeLines(&out, &err);
+  for (const std::string& line : out) unit.TakeReport(line, now);
+  for (const std::string& line : err) unit.TakeError(line);
+  if (unit.ended || !child.Ended()) return;
+  unit.ended = true;
+  unit.exitCode = child.ExitCode();
+  unit.endedAt = now;
+  if (unit.exitCode == kExitOk) unit.message = LoadString(IDS_UPDATE_COMPLETED);
+  if (unit.exitCode > kExitSignalBase && unit.message.empty()) {
+    unit.message = "Interrupted: the session was aborted.";
+  }
+}
+
+// Plain lines (no terminal): one when a unit's step or phase changes, and its ending.
+void PrintPlainLine(const UnitProgress& unit, size_t number, std::string& lastShown,
+                    std::ostream& out) {
+  const std::string shown = unit.ended ? unit.Result() : unit.step + " " + unit.status;
+  const bool transfer = StartsWith(unit.status, "Data transmit") &&
+                        StartsWith(lastShown, unit.step + " Data transmit");
+  const bool worded = unit.ended || (!unit.step.empty() && !unit.status.empty());
+  if (shown == lastShown || transfer || !worded) return;
+  out << unit.Line(number) << '\n';
+  out.flush();
+  lastShown = shown;
+}
+
+// Shows the units' progress until every child has ended; an interrupt is passed on to every
+// child. True when one came.
+bool FollowChildren(std::vector<std::unique_ptr<ChildSession>>& children,
+                    std::vector<Planned>& units, ConsoleStreams& streams,
+                    const std::atomic<int>& interrupt) {
+  size_t drawn = 0;
+  auto lastDraw = ProgressClock::now();
+  std::vector<std::string> lastShown(units.size());
+  bool interrupted = false;
+  for (;;) {
+    if (interrupt.load() != 0 && !interrupted) {
+      interrupted = true;
+      for (auto& child : children) child->Interrupt();
+    }
+    bool allEnded = true;
+    const auto now = ProgressClock::now();
+    for (size_t i = 0; i < units.size(); ++i) {
+      TakeChildLines(*children[i], units[i].progress, now);
+      allEnded = allEnded && units[i].progress.ended;
+      if (!streams.outIsTerminal)
+        PrintPlainLine(units[i].progress, i + 1, lastShown[i], streams.out);
+    }
+    if (streams.outIsTerminal && (allEnded || now - lastDraw >= kRedrawPeriod)) {
+      Draw(units, std::max(streams.width, 20), &drawn, streams.out);
+      lastDraw = now;
+    }
+    if (allEnded) break;
+    std::this_thread::sleep_for(kLoopPeriod);
+  }
+  streams.out.flush();
+  return interrupted;
+}
+
+// The summary table, and the exit code of the whole.
+int Summarize(const std::vector<Planned>& units, bool interrupted,
+              const std::atomic<int>& interrupt, ConsoleStreams& streams) {
+  std::vector<UnitProgress> ended;
+  std::string failed;
+  for (size_t i = 0; i < units.size(); ++i) {
+    ended.push_back(units[i].progress);
+    if (units[i].progress.exitCode != kExitOk) {
+      failed += (failed.empty() ? "" : ", ") + std::to_string(i + 1);
+    }
+  }
+  streams.out << '\n' << SummaryTable(ended);
+  streams.out.flush();
+  if (interrupted) {
+    streams.err << "Interrupted: every session was aborted.\n";
+    return kExitSignalBase + interrupt.load();
+  }
+  if (!failed.empty()) {
+    streams.err << "Not updated: unit " << failed << ".\n";
+    return kExitSessionFailed;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 void UnitProgress::TakeReport(const std::string& line, ProgressClock::time_point now) {
@@ -172,152 +343,15 @@ std::string SummaryTable(const std::vector<UnitProgress>& units) {
 
 int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
                      ConsoleStreams& streams, const std::atomic<int>& interrupt) {
-  if (!ChildSession::Supported()) {
-    // Said before anything is sent.
-    std::string reason;
-    ChildSession::Start({}, &reason);
-    streams.err << reason << '\n';
-    return kExitUsage;
-  }
-  const std::string backend = BackendWord(options, midi);
-  if (backend.empty()) {
-    streams.err << "update --all needs a MIDI system (--backend alsa or jack).\n";
-    return kExitUsage;
-  }
-  if (IsTestPackage()) {
-    streams.err << "Warning: this build carries the synthetic test package; it is not firmware "
-                   "for a real unit.\n";
-    if (!inProcessUnit && !options.writeTestPackage) {
-      streams.err << "Refusing to write it to a MIDI device without --yes-write-test-package.\n";
-      return kExitUsage;
-    }
-  }
-
+  std::string backend;
+  if (!CanRun(options, midi, inProcessUnit, streams.err, &backend)) return kExitUsage;
   std::vector<Planned> units;
-  if (options.pairs.empty()) {
-    const ProbeResult probed = ProbeUnits(midi);
-    for (const ProbeAnswer& unit : probed.Units()) {
-      Planned planned;
-      planned.progress.inName = unit.inName;
-      planned.progress.outName = unit.outName;
-      units.push_back(planned);
-    }
-    if (units.empty()) {
-      PrintProbeResult(probed, streams.out);
-      streams.err << "update --all: probing found no unit; nothing was sent.\n";
-      return kExitUsage;
-    }
-  }
-  const std::vector<std::string> inNames = DeviceNames(true, midi);
-  const std::vector<std::string> outNames = DeviceNames(false, midi);
-  for (const auto& [in, out] : options.pairs) {
-    Planned planned;
-    std::string error;
-    if (!ResolveDevice(inNames, in, "MIDI IN", &planned.in, &planned.progress.inName, &error) ||
-        !ResolveDevice(outNames, out, "MIDI OUT", &planned.out, &planned.progress.outName,
-                       &error)) {
-      streams.err << error << '\n';
-      return kExitUsage;
-    }
-    units.push_back(planned);
-  }
-  for (Planned& unit : units) {
-    if (!unit.in.empty()) continue;
-    std::string ignored;
-    ResolveDevice(inNames, unit.progress.inName, "MIDI IN", &unit.in, &unit.progress.inName,
-                  &ignored);
-    ResolveDevice(outNames, unit.progress.outName, "MIDI OUT", &unit.out, &unit.progress.outName,
-                  &ignored);
-  }
-
+  if (!PlanUnits(options, midi, streams, &units)) return kExitUsage;
   std::vector<std::unique_ptr<ChildSession>> children;
-  for (size_t i = 0; i < units.size(); ++i) {
-    std::vector<std::string> args = {"--backend", backend, "update",     "--in",
-                                     units[i].in, "--out", units[i].out, "--child-report"};
-    if (options.writeTestPackage) args.push_back("--yes-write-test-package");
-    if (options.logPath) {
-      args.push_back("--log");
-      args.push_back(*options.logPath + "." + std::to_string(i + 1));
-    }
-    std::string error;
-    std::unique_ptr<ChildSession> child = ChildSession::Start(args, &error);
-    if (!child) {
-      streams.err << error << '\n';
-      // The sessions already started end as an interrupt ends them; nothing more starts.
-      return kExitUsage;
-    }
-    units[i].progress.started = ProgressClock::now();
-    children.push_back(std::move(child));
-  }
-
-  size_t drawn = 0;
-  auto lastDraw = ProgressClock::now();
-  std::vector<std::string> lastShown(units.size());
-  bool interrupted = false;
-  for (;;) {
-    if (interrupt.load() != 0 && !interrupted) {
-      interrupted = true;
-      for (auto& child : children) child->Interrupt();
-    }
-    bool allEnded = true;
-    const auto now = ProgressClock::now();
-    for (size_t i = 0; i < units.size(); ++i) {
-      UnitProgress& unit = units[i].progress;
-      std::vector<std::string> out, err;
-      children[i]->TakeLines(&out, &err);
-      for (const std::string& line : out) unit.TakeReport(line, now);
-      for (const std::string& line : err) unit.TakeError(line);
-      if (!unit.ended && children[i]->Ended()) {
-        unit.ended = true;
-        unit.exitCode = children[i]->ExitCode();
-        unit.endedAt = now;
-        if (unit.exitCode == kExitOk) unit.message = LoadString(IDS_UPDATE_COMPLETED);
-        if (unit.exitCode > kExitSignalBase && unit.message.empty()) {
-          unit.message = "Interrupted: the session was aborted.";
-        }
-      }
-      allEnded = allEnded && unit.ended;
-      if (!streams.outIsTerminal) {
-        // Plain lines: one when a unit's step or phase changes, and its ending.
-        const std::string shown = unit.ended ? unit.Result() : unit.step + " " + unit.status;
-        const bool transfer = StartsWith(unit.status, "Data transmit") &&
-                              StartsWith(lastShown[i], unit.step + " Data transmit");
-        const bool worded = unit.ended || (!unit.step.empty() && !unit.status.empty());
-        if (shown != lastShown[i] && !transfer && worded) {
-          streams.out << unit.Line(i + 1) << '\n';
-          streams.out.flush();
-          lastShown[i] = shown;
-        }
-      }
-    }
-    if (streams.outIsTerminal && (allEnded || now - lastDraw >= kRedrawPeriod)) {
-      Draw(units, std::max(streams.width, 20), &drawn, streams.out);
-      lastDraw = now;
-    }
-    if (allEnded) break;
-    std::this_thread::sleep_for(kLoopPeriod);
-  }
-  streams.out.flush();
-
-  std::vector<UnitProgress> ended;
-  std::string failed;
-  for (size_t i = 0; i < units.size(); ++i) {
-    ended.push_back(units[i].progress);
-    if (units[i].progress.exitCode != kExitOk) {
-      failed += (failed.empty() ? "" : ", ") + std::to_string(i + 1);
-    }
-  }
-  streams.out << '\n' << SummaryTable(ended);
-  streams.out.flush();
-  if (interrupted) {
-    streams.err << "Interrupted: every session was aborted.\n";
-    return kExitSignalBase + interrupt.load();
-  }
-  if (!failed.empty()) {
-    streams.err << "Not updated: unit " << failed << ".\n";
-    return kExitSessionFailed;
-  }
-  return kExitOk;
+  // The sessions already started when one cannot end as an interrupt ends them.
+  if (!StartChildren(options, backend, units, streams.err, &children)) return kExitUsage;
+  const bool interrupted = FollowChildren(children, units, streams, interrupt);
+  return Summarize(units, interrupted, interrupt, streams);
 }
 
 }  // namespace kv5

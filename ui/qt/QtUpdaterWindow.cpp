@@ -334,11 +334,22 @@ void QtUpdaterWindow::SetProgressPos(int32_t position) {
 }
 
 void QtUpdaterWindow::MessageBox(const std::string& text, const std::string& caption,
-                                 MessageIcon icon) {
+                                 MessageIcon icon, const std::string& detail) {
   QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
+  if (!detail.empty()) box.setInformativeText(QString::fromStdString(detail));
   box.exec();
+}
+
+bool QtUpdaterWindow::AskYesNo(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  box.exec();
+  return box.clickedButton() == box.button(QMessageBox::Yes);
 }
 
 void QtUpdaterWindow::PostToUiThread(std::function<void()> call) {

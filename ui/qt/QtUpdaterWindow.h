@@ -53,7 +53,9 @@ class QtUpdaterWindow : public QDialog, public DialogView {
   int GetCurSel(int listId) const override;
   void SetProgressRange32(int32_t lower, int32_t upper) override;
   void SetProgressPos(int32_t position) override;
-  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+  void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                  const std::string& detail) override;
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
   void PostToUiThread(std::function<void()> call) override;
   bool OnUiThread() const override;
 

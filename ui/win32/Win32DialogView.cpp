@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ui/win32/AboutBox.h"
+#include "ui/win32/QuestionBox.h"
 
 namespace kv5 {
 namespace {
@@ -135,8 +136,14 @@ void Win32DialogView::SetProgressPos(int32_t position) {
 }
 
 void Win32DialogView::MessageBox(const std::string& text, const std::string& caption,
-                                 MessageIcon icon) {
-  MessageBoxA(Window(), text.c_str(), caption.c_str(), MB_OK | IconStyle(icon));
+                                 MessageIcon icon, const std::string& detail) {
+  std::string shown = text;
+  if (!detail.empty()) shown.append("\n\n").append(detail);
+  MessageBoxA(Window(), shown.c_str(), caption.c_str(), MB_OK | IconStyle(icon));
+}
+
+bool Win32DialogView::AskYesNo(const std::string& text, const std::string& caption) {
+  return RunQuestionBox(Window(), text, caption);
 }
 
 void Win32DialogView::PostToUiThread(std::function<void()> call) {

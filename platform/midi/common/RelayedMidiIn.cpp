@@ -10,16 +10,18 @@ constexpr int kHandBackAttempts = 1000;
 
 }  // namespace
 
-RelayedMidiIn::RelayedMidiIn(std::unique_ptr<MidiInServices> driver) : driver_(std::move(driver)) {}
+RelayedMidiIn::RelayedMidiIn(std::unique_ptr<MidiInServices> driver, int driverBuffers,
+                             uint32_t driverBufferSize)
+    : driver_(std::move(driver)),
+      driverBuffers_(driverBuffers),
+      driverBufferSize_(driverBufferSize) {}
 
 RelayedMidiIn::~RelayedMidiIn() {
-  for (auto& [handle, device] : devices_) EndThread(*device);
+  for (const auto& device : devices_.TakeAll()) EndThread(static_cast<Device&>(*device));
 }
 
-std::shared_ptr<RelayedMidiIn::Device> RelayedMidiIn::Find(MidiInHandle handle) {
-  std::lock_guard<std::mutex> hold(lock_);
-  auto found = devices_.find(handle);
-  return found == devices_.end() ? nullptr : found->second;
+std::shared_ptr<RelayedMidiIn::Device> RelayedMidiIn::Find(MidiInHandle handle) const {
+  return std::static_pointer_cast<Device>(devices_.Find(handle));
 }
 
 void RelayedMidiIn::EndThread(Device& device) {
@@ -44,17 +46,15 @@ MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInPr
                                uintptr_t instance) {
   if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
   // Complete before the driver's Open, which may already call back.
-  auto device = std::make_shared<Device>();
-  device->owner = this;
+  MidiInHandle id = 0;
+  auto device = NewDevice<Device>(callback, instance, &id);
   device->callback = callback;
   device->instance = instance;
+  device->portHandle = id;
   std::vector<MidiHeader*> headers;
-  for (int i = 0; i < kDriverBuffers; ++i) {
-    auto buffer = std::make_unique<DriverBuffer>();
-    buffer->header.lpData = buffer->bytes.get();
-    buffer->header.dwBufferLength = kDriverBufferSize;
-    headers.push_back(&buffer->header);
-    device->buffers.push_back(std::move(buffer));
+  for (int i = 0; i < driverBuffers_; ++i) {
+    device->driverBuffers.push_back(std::make_unique<DriverBuffer>(driverBufferSize_));
+    headers.push_back(&device->driverBuffers.back()->header);
   }
   MidiInHandle opened = 0;
   MidiResult result =
@@ -63,7 +63,6 @@ MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInPr
   {
     std::lock_guard<std::mutex> hold(device->lock);
     device->handle = opened;
-    device->port = std::make_unique<SysexInputBuffers>(opened, callback, instance);
   }
   device->thread = std::thread([this, raw = device.get()] { HandBackLoop(*raw); });
   result = QueueBuffers(*device, headers);
@@ -78,44 +77,28 @@ MidiResult RelayedMidiIn::Open(MidiInHandle* handle, uint32_t deviceId, MidiInPr
     EndThread(*device);
     return result;
   }
-  std::lock_guard<std::mutex> hold(lock_);
-  devices_[opened] = device;
-  *handle = opened;
+  devices_.Insert(id, device);
+  *handle = id;
   return MMSYSERR_NOERROR;
-}
-
-MidiResult RelayedMidiIn::PrepareHeader(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->port->PrepareHeader(header) : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult RelayedMidiIn::AddBuffer(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->port->AddBuffer(header) : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult RelayedMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->port->UnprepareHeader(header) : MMSYSERR_INVALHANDLE;
 }
 
 MidiResult RelayedMidiIn::Start(MidiInHandle handle) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
-  device->port->Start();
-  return driver_->Start(handle);
+  device->buffers->Start();
+  return driver_->Start(device->handle);
 }
 
 MidiResult RelayedMidiIn::Stop(MidiInHandle handle) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
   // The driver's partly filled buffer brings the bytes so far; then the port's comes back.
-  const MidiResult result = driver_->Stop(handle);
+  const MidiResult result = driver_->Stop(device->handle);
   {
     std::unique_lock<std::mutex> hold(device->lock);
     WaitForHandBacks(hold, *device);
   }
-  device->port->Stop();
+  device->buffers->Stop();
   return result;
 }
 
@@ -127,8 +110,8 @@ MidiResult RelayedMidiIn::Reset(MidiInHandle handle) {
     WaitForHandBacks(hold, *device);
     device->holding = true;
   }
-  const MidiResult result = driver_->Reset(handle);
-  device->port->Reset();
+  const MidiResult result = driver_->Reset(device->handle);
+  device->buffers->Reset();
   std::vector<MidiHeader*> held;
   {
     std::lock_guard<std::mutex> hold(device->lock);
@@ -143,19 +126,19 @@ MidiResult RelayedMidiIn::Reset(MidiInHandle handle) {
 MidiResult RelayedMidiIn::Close(MidiInHandle handle) {
   auto device = Find(handle);
   if (!device) return MMSYSERR_INVALHANDLE;
-  const MidiResult busy = device->port->CanClose();  // the port's buffer still queued
+  const MidiResult busy = device->buffers->CanClose();  // the port's buffer still queued
   if (busy != MMSYSERR_NOERROR) return busy;
   {
     std::unique_lock<std::mutex> hold(device->lock);
     device->closing = device->holding = true;
     WaitForHandBacks(hold, *device);
   }
-  MidiResult result = driver_->Reset(handle);
-  for (auto& buffer : device->buffers) {
+  MidiResult result = driver_->Reset(device->handle);
+  for (auto& buffer : device->driverBuffers) {
     if (result != MMSYSERR_NOERROR) break;
-    result = driver_->UnprepareHeader(handle, &buffer->header);
+    result = driver_->UnprepareHeader(device->handle, &buffer->header);
   }
-  if (result == MMSYSERR_NOERROR) result = driver_->Close(handle);
+  if (result == MMSYSERR_NOERROR) result = driver_->Close(device->handle);
   if (result != MMSYSERR_NOERROR) {
     // The device stays open as it was; our buffers go back to it.
     std::vector<MidiHeader*> held;
@@ -168,13 +151,12 @@ MidiResult RelayedMidiIn::Close(MidiInHandle handle) {
     return result;
   }
   EndThread(*device);
-  std::lock_guard<std::mutex> hold(lock_);
-  devices_.erase(handle);
+  devices_.Take(handle);
   return MMSYSERR_NOERROR;
 }
 
-void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t instance,
-                               uintptr_t param1, uintptr_t) {
+void RelayedMidiIn::DriverProc(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t param1,
+                               uintptr_t) {
   auto& device = *reinterpret_cast<Device*>(instance);
   if (message == MIM_CLOSE) {
     {
@@ -182,7 +164,7 @@ void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t 
       if (device.closing || device.gone) return;
       device.gone = true;
     }
-    device.callback(handle, MIM_CLOSE, device.instance, 0, 0);
+    device.callback(device.portHandle, MIM_CLOSE, device.instance, 0, 0);
     return;
   }
   if (message != MIM_LONGDATA && message != MIM_LONGERROR) return;
@@ -201,7 +183,7 @@ void RelayedMidiIn::DriverProc(MidiInHandle handle, uint32_t message, uintptr_t 
     device.held.push_back(header);
   }
   // Reset or Close keeps the buffer: nothing waits for it to be queued again.
-  if (count > 0) device.port->Feed(bytes, count);
+  if (count > 0) device.buffers->Feed(bytes, count);
 }
 
 void RelayedMidiIn::HandBackLoop(Device& device) {
@@ -234,7 +216,7 @@ void RelayedMidiIn::HandBackLoop(Device& device) {
       // This thread holds no lock the port's callback takes, and Stop, Reset and Close wait for
       // it (handingBack), so it may run the callback itself.
       hold.unlock();
-      device.port->FeedAndDeliver(handBack.bytes.data(), handBack.bytes.size());
+      device.buffers->FeedAndDeliver(handBack.bytes.data(), handBack.bytes.size());
       hold.lock();
     }
     device.handingBack = false;

@@ -21,25 +21,21 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "platform/midi/MidiServices.h"
-#include "platform/midi/common/SysexInputBuffers.h"
+#include "platform/midi/common/BufferedMidiIn.h"
 
 namespace kv5 {
 
-class RelayedMidiIn : public MidiInServices {
+class RelayedMidiIn : public BufferedMidiIn {
  public:
-  // Replies cannot use up the buffers (see above); the unit's own requests can come unasked, a
-  // few at once, so there is room for a burst while the hand-back thread is late. 128 KiB.
-  static constexpr int kDriverBuffers = 16;
-  static constexpr uint32_t kDriverBufferSize = 8192;
-
-  explicit RelayedMidiIn(std::unique_ptr<MidiInServices> driver);
+  // driverBuffers buffers of driverBufferSize bytes stay queued with the driver for each open
+  // device.
+  RelayedMidiIn(std::unique_ptr<MidiInServices> driver, int driverBuffers,
+                uint32_t driverBufferSize);
   ~RelayedMidiIn() override;
   RelayedMidiIn(const RelayedMidiIn&) = delete;
   RelayedMidiIn& operator=(const RelayedMidiIn&) = delete;
@@ -51,17 +47,18 @@ class RelayedMidiIn : public MidiInServices {
   MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                   uintptr_t instance) override;
   MidiResult Reset(MidiInHandle handle) override;
-  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override;
   MidiResult Start(MidiInHandle handle) override;
   MidiResult Stop(MidiInHandle handle) override;
-  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
   MidiResult Close(MidiInHandle handle) override;
 
  private:
   struct DriverBuffer {
+    explicit DriverBuffer(uint32_t size) : bytes(std::make_unique<uint8_t[]>(size)) {
+      header.lpData = bytes.get();
+      header.dwBufferLength = size;
+    }
     MidiHeader header;
-    std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kDriverBufferSize);
+    std::unique_ptr<uint8_t[]> bytes;
   };
 
   // A buffer the driver handed back, and a copy of the bytes it brought, which the port gets once
@@ -71,13 +68,13 @@ class RelayedMidiIn : public MidiInServices {
     std::vector<uint8_t> bytes;
   };
 
-  struct Device {
-    RelayedMidiIn* owner = nullptr;
+  // The base's buffers are the port's, filled from ours.
+  struct Device : BufferedMidiIn::Device {
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
-    MidiInHandle handle = 0;  // the driver's, which the port gets as well; set after Open
-    std::unique_ptr<SysexInputBuffers> port;  // the port's buffers, filled from ours
-    std::vector<std::unique_ptr<DriverBuffer>> buffers;
+    MidiInHandle portHandle = 0;  // what the port knows the device by
+    MidiInHandle handle = 0;      // the driver's; set after its Open
+    std::vector<std::unique_ptr<DriverBuffer>> driverBuffers;
 
     std::mutex lock;  // guards what follows
     std::condition_variable changed;
@@ -98,11 +95,11 @@ class RelayedMidiIn : public MidiInServices {
   static void EndThread(Device& device);
   // Prepares our buffers and queues every one the driver does not hold.
   MidiResult QueueBuffers(Device& device, std::vector<MidiHeader*> headers);
-  std::shared_ptr<Device> Find(MidiInHandle handle);
+  std::shared_ptr<Device> Find(MidiInHandle handle) const;
 
   const std::unique_ptr<MidiInServices> driver_;
-  std::mutex lock_;  // guards devices_
-  std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
+  const int driverBuffers_;
+  const uint32_t driverBufferSize_;
 };
 
 }  // namespace kv5

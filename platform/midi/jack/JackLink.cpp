@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -21,10 +20,6 @@ std::string CurrentServerName() {
 
 JackLink::JackLink(std::unique_ptr<JackClient> client, const JackConfig& config)
     : config_(config), serverName_(CurrentServerName()), client_(std::move(client)) {}
-
-JackLink::~JackLink() {
-  Unwatch();
-}
 
 std::shared_ptr<JackClient> JackLink::Current() {
   std::lock_guard<std::mutex> hold(lock_);
@@ -82,37 +77,9 @@ MidiResult JackLink::LockDevice(const std::string& theirs, bool output,
              : MMSYSERR_NOERROR;
 }
 
-void JackLink::Watch(Check check) {
-  check_ = std::move(check);
-  observer_ = std::thread([this] { ObserveLoop(); });
-}
-
-void JackLink::Unwatch() {
-  if (!observer_.joinable()) return;
-  quit_ = true;
-  Current()->WakeChangeWaiter();
-  observer_.join();
-}
-
-void JackLink::ObserveLoop() {
-  const auto interval = std::chrono::milliseconds(config_.observerIntervalMs);
-  // The server tells of a port going before the port has left its graph: after a notice the
-  // devices are looked at again every few milliseconds for a while.
-  constexpr auto kSoon = std::chrono::milliseconds(5);
-  constexpr int kChecksAfterNotice = 40;
-  int soon = 0;
-  while (!quit_) {
-    // A client replaced meanwhile has a semaphore of its own: wait on the one current now.
-    std::shared_ptr<JackClient> client = Current();
-    if (client->WaitForChange(soon > 0 ? kSoon : interval)) {
-      soon = kChecksAfterNotice;
-    } else if (soon > 0) {
-      --soon;
-    }
-    if (quit_) return;
-    std::lock_guard<std::mutex> hold(checking_);
-    check_();
-  }
+void JackLink::RunCheck(const std::function<void()>& check) {
+  std::lock_guard<std::mutex> hold(checking_);
+  check();
 }
 
 }  // namespace kv5

@@ -1,16 +1,13 @@
-// The host side's connection to the JACK server, and the observer of its devices: a thread that
-// wakes on JACK's notices (a port unregistered, the server shut down), and now and then without
-// one, and lets the open devices look whether their far port is still there. A server that has
-// gone is looked for again when the lists are refilled, so a restarted server is found.
+// The host side's connection to the JACK server, shared by its input and output services and its
+// device observer. A server that has gone is looked for again when the lists are refilled, so a
+// restarted server is found.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/midi/MidiServices.h"
 #include "platform/midi/common/CardMidiState.h"
@@ -22,12 +19,7 @@ namespace kv5 {
 
 class JackLink {
  public:
-  // Runs on the observer's thread after every notice and every observer interval.
-  using Check = std::function<void()>;
-
   JackLink(std::unique_ptr<JackClient> client, const JackConfig& config);
-  // Stops the observer first.
-  ~JackLink();
   JackLink(const JackLink&) = delete;
   JackLink& operator=(const JackLink&) = delete;
 
@@ -37,9 +29,9 @@ class JackLink {
   // old client's connection is closed; devices still open on it stay vanished.
   std::shared_ptr<JackClient> Reconnect();
 
-  // Starts the observer; Unwatch stops it (returns once no check runs).
-  void Watch(Check check);
-  void Unwatch();
+  // Runs a check of the open devices while no old connection closes, so that no check uses a
+  // closing client.
+  void RunCheck(const std::function<void()>& check);
 
   // Takes the lock of one direction of a far port: MMSYSERR_ALLOCATED when another process has it
   // open. Where no lock can be made the device opens unlocked.
@@ -52,17 +44,12 @@ class JackLink {
   const std::string& ServerName() const { return serverName_; }
 
  private:
-  void ObserveLoop();
-
   const JackConfig config_;
   const std::string serverName_;
   std::mutex lock_;  // guards client_
   // Held by a check and while an old connection closes, so no check uses a closing client.
   std::mutex checking_;
   std::shared_ptr<JackClient> client_;
-  Check check_;
-  std::atomic<bool> quit_{false};
-  std::thread observer_;
 };
 
 }  // namespace kv5

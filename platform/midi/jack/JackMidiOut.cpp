@@ -1,34 +1,25 @@
+#include "platform/midi/jack/JackMidiOut.h"
+
 #include <algorithm>
 #include <chrono>
-
-#include "platform/midi/jack/JackMidiServices.h"
 
 namespace kv5 {
 
 JackMidiOut::JackMidiOut(JackLink& link) : link_(link), list_(link, /*theirOutputs=*/false) {}
 
 JackMidiOut::~JackMidiOut() {
-  std::map<MidiOutHandle, std::unique_ptr<Device>> left;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    left.swap(open_);
-  }
-}
-
-JackMidiOut::Device* JackMidiOut::Find(MidiOutHandle handle) {
-  std::lock_guard<std::mutex> hold(lock_);
-  const auto found = open_.find(handle);
-  return found == open_.end() ? nullptr : found->second.get();
+  devices_.TakeAll();
 }
 
 void JackMidiOut::CheckDevices() {
-  std::lock_guard<std::mutex> hold(lock_);
-  for (auto& [handle, device] : open_) {
+  for (const auto& device : devices_.All()) {
     if (device->vanished.load() || device->client->HasPort(device->theirs)) continue;
     device->vanished = true;
     // What is queued comes back done now: at once when the server has gone, else in the next
-    // cycle. A send that comes later finds the device vanished.
+    // cycle. A send that comes later finds the device vanished; one its owner closed meanwhile
+    // has no stream left.
     std::lock_guard<std::mutex> sending(device->sending);
+    if (!device->stream) continue;
     device->stream->Cancel();
     if (device->pacer) device->pacer->Dropped();
   }
@@ -38,7 +29,7 @@ MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
   if (handle == nullptr) return MMSYSERR_INVALPARAM;
   const std::string theirs = list_.Port(device);
   if (theirs.empty()) return MMSYSERR_BADDEVICEID;
-  auto opened = std::make_unique<Device>();
+  auto opened = std::make_shared<Device>();
   opened->client = link_.Current();
   opened->theirs = theirs;
   // The device of the list entry, or none: a port that has gone since the list was filled fails.
@@ -66,22 +57,15 @@ MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
                              std::chrono::milliseconds(config.connectTimeoutMs))) {
     return MMSYSERR_ERROR;
   }
-  std::lock_guard<std::mutex> hold(lock_);
-  const MidiOutHandle id = nextHandle_++;
-  open_[id] = std::move(opened);
+  const MidiOutHandle id = devices_.NewHandle();
+  devices_.Insert(id, std::move(opened));
   *handle = id;
   return MMSYSERR_NOERROR;
 }
 
 MidiResult JackMidiOut::Close(MidiOutHandle handle) {
-  std::unique_ptr<Device> closing;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto found = open_.find(handle);
-    if (found == open_.end()) return MMSYSERR_INVALHANDLE;
-    closing = std::move(found->second);
-    open_.erase(found);
-  }
+  const std::shared_ptr<Device> closing = devices_.Take(handle);
+  if (!closing) return MMSYSERR_INVALHANDLE;
   // A send may still be between queueing and returning; let it finish first.
   std::lock_guard<std::mutex> sending(closing->sending);
   closing->stream.reset();  // gives back what is still queued, done
@@ -89,8 +73,8 @@ MidiResult JackMidiOut::Close(MidiOutHandle handle) {
 }
 
 MidiResult JackMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const std::shared_ptr<Device> device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (device->Gone()) return MMSYSERR_NODRIVER;
   if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
     return MMSYSERR_INVALPARAM;
@@ -100,8 +84,8 @@ MidiResult JackMidiOut::PrepareHeader(MidiOutHandle handle, MidiHeader* header) 
 }
 
 MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const std::shared_ptr<Device> device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || header->lpData == nullptr || header->dwBufferLength == 0) {
     return MMSYSERR_INVALPARAM;
   }
@@ -123,8 +107,8 @@ MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
 }
 
 MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const std::shared_ptr<Device> device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   std::lock_guard<std::mutex> sending(device->sending);
   device->stream->Cancel();
   if (device->pacer) device->pacer->Dropped();
@@ -132,8 +116,8 @@ MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
 }
 
 MidiResult JackMidiOut::UnprepareHeader(MidiOutHandle handle, MidiHeader* header) {
-  Device* device = Find(handle);
-  if (device == nullptr) return MMSYSERR_INVALHANDLE;
+  const std::shared_ptr<Device> device = devices_.Find(handle);
+  if (!device) return MMSYSERR_INVALHANDLE;
   if (header == nullptr) return MMSYSERR_INVALPARAM;
   const uint32_t flags = header->dwFlags;
   if ((flags & MHDR_INQUEUE) && !(flags & MHDR_DONE)) return MIDIERR_STILLPLAYING;

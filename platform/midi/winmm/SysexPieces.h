@@ -10,13 +10,11 @@
 
 namespace kv5 {
 
-constexpr uint32_t kMaxSysexPiece = 2048;
-
 // Sends one piece and returns when the device has finished with it.
 using PieceSender = std::function<MidiResult(const uint8_t* bytes, uint32_t length)>;
 
 // Hands bytes[0, length) to send in order, in pieces of at most maxPiece bytes, every piece but
-// the last a multiple of 3 bytes (2046 for kMaxSysexPiece). Stops at the
+// the last a multiple of 3 bytes (2046 for pieces of 2048). Stops at the
 // first piece that fails and returns its result; stops early, with success, once cancelled()
 // turns true after a piece. An empty message is refused.
 MidiResult SendInPieces(const uint8_t* bytes, uint32_t length, uint32_t maxPiece,

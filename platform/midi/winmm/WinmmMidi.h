@@ -4,12 +4,13 @@
 #include <memory>
 
 #include "platform/midi/MidiBackend.h"
+#include "platform/midi/winmm/WinmmConfig.h"
 
 namespace kv5 {
 
-std::unique_ptr<MidiBackend> OpenWinmmMidi();
+std::unique_ptr<MidiBackend> OpenWinmmMidi(const WinmmConfig& config = {});
 
+// The driver's input services as winmm gives them; the backend puts RelayedMidiIn in front.
 std::unique_ptr<MidiInServices> MakeWinmmMidiIn();
-std::unique_ptr<MidiOutServices> MakeWinmmMidiOut();
 
 }  // namespace kv5

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/midi/common/DeviceTable.h"
 #include "platform/midi/winmm/WinmmMidi.h"
 
 #include <windows.h>
@@ -22,6 +23,7 @@ namespace {
 
 struct InDevice {
   HMIDIIN handle = nullptr;
+  MidiInHandle ours = 0;  // what the port knows the device by
   MidiInProc callback = nullptr;
   uintptr_t instance = 0;
   std::mutex lock;  // guards headers
@@ -40,8 +42,7 @@ void CALLBACK WinmmInProc(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR p
     header->dwFlags = flags;
     param1 = reinterpret_cast<DWORD_PTR>(header);
   }
-  device->callback(reinterpret_cast<MidiInHandle>(device), message, device->instance, param1,
-                   param2);
+  device->callback(device->ours, message, device->instance, param1, param2);
 }
 
 class WinmmMidiIn : public MidiInServices {
@@ -63,27 +64,28 @@ class WinmmMidiIn : public MidiInServices {
                   uintptr_t instance) override {
     if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
     // Complete before midiInOpen, which already calls back with MIM_OPEN.
-    auto device = std::make_unique<InDevice>();
+    auto device = std::make_shared<InDevice>();
+    device->ours = devices_.NewHandle();
     device->callback = callback;
     device->instance = instance;
     const MMRESULT result =
         midiInOpen(&device->handle, deviceId, reinterpret_cast<DWORD_PTR>(&WinmmInProc),
                    reinterpret_cast<DWORD_PTR>(device.get()), CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) return result;
-    *handle = reinterpret_cast<MidiInHandle>(device.get());
-    std::lock_guard<std::mutex> hold(lock_);
-    devices_[*handle] = std::move(device);
+    const MidiInHandle ours = device->ours;
+    devices_.Insert(ours, std::move(device));
+    *handle = ours;
     return MMSYSERR_NOERROR;
   }
 
   MidiResult Reset(MidiInHandle handle) override {
-    InDevice* device = Find(handle);
-    return device == nullptr ? MMSYSERR_INVALHANDLE : midiInReset(device->handle);
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    return !device ? MMSYSERR_INVALHANDLE : midiInReset(device->handle);
   }
 
   MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override {
-    InDevice* device = Find(handle);
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
     MIDIHDR* platform = nullptr;
     {
@@ -106,8 +108,8 @@ class WinmmMidiIn : public MidiInServices {
   }
 
   MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override {
-    InDevice* device = Find(handle);
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
     MIDIHDR* platform = Mirror(*device, header);
     if (platform == nullptr) return MIDIERR_UNPREPARED;
     header->dwBytesRecorded = 0;
@@ -120,18 +122,18 @@ class WinmmMidiIn : public MidiInServices {
   }
 
   MidiResult Start(MidiInHandle handle) override {
-    InDevice* device = Find(handle);
-    return device == nullptr ? MMSYSERR_INVALHANDLE : midiInStart(device->handle);
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    return !device ? MMSYSERR_INVALHANDLE : midiInStart(device->handle);
   }
 
   MidiResult Stop(MidiInHandle handle) override {
-    InDevice* device = Find(handle);
-    return device == nullptr ? MMSYSERR_INVALHANDLE : midiInStop(device->handle);
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    return !device ? MMSYSERR_INVALHANDLE : midiInStop(device->handle);
   }
 
   MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override {
-    InDevice* device = Find(handle);
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
     MIDIHDR* platform = Mirror(*device, header);
     if (platform == nullptr) return MMSYSERR_NOERROR;  // never prepared on this device
     const MMRESULT result = midiInUnprepareHeader(device->handle, platform, sizeof(MIDIHDR));
@@ -144,31 +146,23 @@ class WinmmMidiIn : public MidiInServices {
   }
 
   MidiResult Close(MidiInHandle handle) override {
-    InDevice* device = Find(handle);
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    const std::shared_ptr<InDevice> device = devices_.Find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
     // Fails while a buffer is still queued; the device then stays as it was.
     const MMRESULT result = midiInClose(device->handle);
     if (result != MMSYSERR_NOERROR) return result;
-    std::lock_guard<std::mutex> hold(lock_);
-    devices_.erase(handle);
+    devices_.Take(handle);
     return MMSYSERR_NOERROR;
   }
 
  private:
-  InDevice* Find(MidiInHandle handle) {
-    std::lock_guard<std::mutex> hold(lock_);
-    auto found = devices_.find(handle);
-    return found == devices_.end() ? nullptr : found->second.get();
-  }
-
   static MIDIHDR* Mirror(InDevice& device, MidiHeader* header) {
     std::lock_guard<std::mutex> hold(device.lock);
     auto found = device.headers.find(header);
     return found == device.headers.end() ? nullptr : found->second.get();
   }
 
-  std::mutex lock_;  // guards devices_
-  std::map<MidiInHandle, std::unique_ptr<InDevice>> devices_;
+  DeviceTable<MidiInHandle, InDevice> devices_;
 };
 
 }  // namespace

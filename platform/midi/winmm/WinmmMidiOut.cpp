@@ -1,4 +1,4 @@
-// MIDI output through winmm. LongMsg sends the message in pieces of at most kMaxSysexPiece bytes
+// MIDI output through winmm. LongMsg sends the message in pieces of at most maxSysexPiece bytes
 // (see SysexPieces.h): each piece is copied into a buffer of the backend's own, which a MIDIHDR of
 // its own describes, prepared, sent, waited for and unprepared before the next; the port's header
 // is marked done after the last piece. The device calls back when it has finished with a buffer,
@@ -29,10 +29,6 @@
 
 namespace kv5 {
 namespace {
-
-// A piece that the device has not finished after this long never will be: a 2048-byte piece
-// takes about 0.7 s on a 31250-baud cable.
-constexpr DWORD kPieceLimitMs = 10000;
 
 class OwnedEvent {
  public:
@@ -85,7 +81,8 @@ void CALLBACK WinmmOutProc(HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR
 
 class WinmmMidiOut : public MidiOutServices {
  public:
-  explicit WinmmMidiOut(const WinmmOutCalls& calls) : winmm_(calls) {}
+  WinmmMidiOut(const WinmmOutCalls& calls, const WinmmConfig& config)
+      : winmm_(calls), config_(config) {}
 
   uint32_t GetNumDevs() override { return winmm_.getNumDevs(); }
 
@@ -215,12 +212,13 @@ class WinmmMidiOut : public MidiOutServices {
     // The event also fires for open and close notices; the done bit is what counts.
     bool stuck = false;
     while (!Done(header) && !device.gone.load()) {
-      if (WaitForSingleObject(device.finished.get(), kPieceLimitMs) == WAIT_OBJECT_0) continue;
+      if (WaitForSingleObject(device.finished.get(), config_.pieceLimitMs) == WAIT_OBJECT_0)
+        continue;
       if (Done(header)) break;
       // Stuck: a reset should give the buffer back, and the piece has not gone out whole.
       stuck = true;
       winmm_.reset(device.handle);
-      WaitForSingleObject(device.finished.get(), kPieceLimitMs);
+      WaitForSingleObject(device.finished.get(), config_.pieceLimitMs);
       break;
     }
     if (!Done(header)) {
@@ -285,19 +283,17 @@ class WinmmMidiOut : public MidiOutServices {
   }
 
   const WinmmOutCalls winmm_;
-  const uint32_t pieceLimit_ = UnderWine() ? UINT32_MAX : kMaxSysexPiece;
+  const WinmmConfig config_;
+  const uint32_t pieceLimit_ = UnderWine() ? UINT32_MAX : config_.maxSysexPiece;
   std::mutex lock_;  // guards devices_
   std::map<MidiOutHandle, std::unique_ptr<OutDevice>> devices_;
 };
 
 }  // namespace
 
-std::unique_ptr<MidiOutServices> MakeWinmmMidiOut(const WinmmOutCalls& calls) {
-  return std::make_unique<WinmmMidiOut>(calls);
-}
-
-std::unique_ptr<MidiOutServices> MakeWinmmMidiOut() {
-  return MakeWinmmMidiOut(WinmmOutCalls{});
+std::unique_ptr<MidiOutServices> MakeWinmmMidiOut(const WinmmOutCalls& calls,
+                                                  const WinmmConfig& config) {
+  return std::make_unique<WinmmMidiOut>(calls, config);
 }
 
 }  // namespace kv5

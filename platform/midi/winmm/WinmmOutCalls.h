@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/winmm/WinmmConfig.h"
 
 #include <windows.h>
 
@@ -26,6 +27,7 @@ struct WinmmOutCalls {
   decltype(&midiOutReset) reset = &midiOutReset;
 };
 
-std::unique_ptr<MidiOutServices> MakeWinmmMidiOut(const WinmmOutCalls& calls);
+std::unique_ptr<MidiOutServices> MakeWinmmMidiOut(const WinmmOutCalls& calls,
+                                                  const WinmmConfig& config);
 
 }  // namespace kv5

@@ -129,7 +129,15 @@ bool DialogDriver::WaitForBox(const std::string& caption, std::chrono::milliseco
           if (WindowText(window) != caption) continue;
           box->window = window;
           box->caption = caption;
-          box->text = WindowText(GetDlgItem(window, kBoxTextId));
+          HWND text = GetDlgItem(window, kBoxTextId);
+          box->text = text != nullptr ? WindowText(text) : std::string();
+          // A box of the program's own template: its first static text that is no icon.
+          for (HWND child = GetWindow(window, GW_CHILD); box->text.empty() && child != nullptr;
+               child = GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassOf(child) == "Static" &&
+                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+              box->text = WindowText(child);
+          }
           box->icon = BoxIcon(window);
           box->buttons.clear();
           for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
@@ -145,8 +153,20 @@ bool DialogDriver::WaitForBox(const std::string& caption, std::chrono::milliseco
 }
 
 void DialogDriver::Dismiss(const FoundBox& box) {
-  PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box.window, IDOK)));
+  Answer(box, IDOK);
+}
+
+void DialogDriver::Answer(const FoundBox& box, int buttonId) {
+  PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
+}
+
+void DialogDriver::PressKey(const FoundBox& box, UINT virtualKey) const {
+  HWND target = Focus();
+  if (target == nullptr || (target != box.window && !IsChild(box.window, target)))
+    target = box.window;
+  PostMessageA(target, WM_KEYDOWN, virtualKey, 1);
+  PostMessageA(target, WM_KEYUP, virtualKey, 1 | (1u << 30) | (1u << 31));
 }
 
 DriverThread::DriverThread(std::function<HWND()> window, std::function<void(DialogDriver&)> body)

@@ -53,6 +53,10 @@ class DialogDriver {
   bool WaitForBox(const std::string& caption, std::chrono::milliseconds limit, FoundBox* box) const;
   // Presses the box's OK button.
   static void Dismiss(const FoundBox& box);
+  // Presses one of the box's buttons (IDYES, IDNO, ...).
+  static void Answer(const FoundBox& box, int buttonId);
+  // A key pressed in the box, on the control that has the focus, as the keyboard would.
+  void PressKey(const FoundBox& box, UINT virtualKey) const;
 
  private:
   HWND dialog_;

@@ -7,6 +7,7 @@
 
 #include "Win32WindowRig.h"
 #include "platform/midi/loopback/LoopbackMidi.h"
+#include "ui/OwnerNotices.h"
 #include "unit/VirtualUnit.h"
 
 namespace kv5 {
@@ -15,8 +16,9 @@ namespace {
 using namespace std::chrono_literals;
 
 struct UnitWindowRig {
-  explicit UnitWindowRig(UnitConfig config = {}, const SessionTiming& timing = FastTiming())
-      : unit(midi.AddDevice("TELVOR Q9"), std::move(config)), window(midi, 1, timing) {
+  explicit UnitWindowRig(UnitConfig config = {}, const SessionTiming& timing = FastTiming(),
+                         bool guard = false)
+      : unit(midi.AddDevice("TELVOR Q9"), std::move(config)), window(midi, 1, timing, guard) {
     unit.Start();
   }
   LoopbackMidi midi;
@@ -66,6 +68,39 @@ TEST(Win32Session, ExecuteUpdatesTheUnitAndLeavesTheUpdatedStateUntilRescan) {
     driver.Click(1004);
     EXPECT_TRUE(DialogDriver::WaitUntil([&] { return driver.ControlState() == kReady; }, 10s));
   });
+}
+
+// A build that carries the test package says so, and Execute asks first: Escape and Enter answer
+// No and nothing reaches the unit; only Yes starts the update.
+TEST(Win32Session, TheTestPackageIsWrittenOnlyAfterAYes) {
+  UnitWindowRig rig({}, FastTiming(), /*guard=*/true);
+  rig.window.Run([&](DialogDriver& driver) {
+    EXPECT_EQ(driver.Title(), "TELVOR Q9 System v1.20 Updater (test package)");
+    EXPECT_EQ(driver.Text(1003), kTestPackageReadyText);
+    FoundBox box;
+    for (UINT key : {VK_ESCAPE, VK_RETURN}) {
+      driver.Click(1);
+      ASSERT_TRUE(driver.WaitForBox(kTestPackageQuestionCaption, 10s, &box)) << key;
+      EXPECT_EQ(box.buttons, (std::vector<std::string>{"&Yes", "&No"}));
+      EXPECT_NE(box.text.find("unusable"), std::string::npos) << box.text;
+      EXPECT_NE(box.icon, nullptr);
+      EXPECT_EQ(GetWindow(box.window, GW_OWNER), driver.Dialog());
+      ASSERT_TRUE(DialogDriver::WaitUntil(
+          [&] { return driver.Focus() == GetDlgItem(box.window, IDNO); }, 10s));
+      driver.PressKey(box, key);
+      ASSERT_TRUE(DialogDriver::WaitUntil([&] { return !IsWindow(box.window); }, 10s)) << key;
+      EXPECT_EQ(driver.ControlState(), kReady);
+    }
+    EXPECT_EQ(rig.unit.Count(MessageKind::Any), 0u);
+    driver.Click(1);
+    ASSERT_TRUE(driver.WaitForBox(kTestPackageQuestionCaption, 10s, &box));
+    DialogDriver::Answer(box, IDYES);
+    ASSERT_TRUE(DialogDriver::WaitUntil(
+        [&] { return driver.Text(1003) == "Version update completed."; }, 180s))
+        << driver.Text(1003);
+  });
+  EXPECT_TRUE(rig.unit.WaitIdle(10s));
+  EXPECT_TRUE(rig.unit.VerifyPackage().ok);
 }
 
 TEST(Win32Session, VersionCheckShowsTheReportInItsOwnBox) {

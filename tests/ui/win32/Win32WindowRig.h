@@ -15,9 +15,13 @@
 namespace kv5 {
 
 struct Win32WindowRig {
+  // guard: whether the window guards the test package; without it, it is the window of a
+  // release build.
   explicit Win32WindowRig(MidiBackend& midi, int instance = 1,
-                          const SessionTiming& timing = FastTiming())
-      : timer(MakeSystemTimerServices()), dialog(midi, *timer, instance, timing) {}
+                          const SessionTiming& timing = FastTiming(), bool guard = false)
+      : timer(MakeSystemTimerServices()), dialog(midi, *timer, instance, timing) {
+    dialog.Logic().GuardTestPackage(guard);
+  }
 
   // Runs the dialog until the body has finished with it; the body's last act, or else the
   // driver's, is to press Exit. Returns DoModal's result.

@@ -12,6 +12,7 @@
 #include "platform/midi/loopback/LoopbackMidi.h"
 #include "platform/timer/TimerServices.h"
 #include "ui/DialogRig.h"
+#include "ui/OwnerNotices.h"
 #include "ui/win32/Win32UpdaterDialog.h"
 #include "unit/VirtualUnit.h"
 
@@ -86,33 +87,38 @@ int main(int argc, char** argv) {
   kv5::Win32UpdaterDialog dialog(midi, *timer, 1, kv5::FastTiming());
   std::string failure = "the window did not appear";
   {
-    kv5::DriverThread driver([&] { return dialog.Window(); },
-                             [&](kv5::DialogDriver& window) {
-                               window.Click(1);
-                               // The SYSTEM image under way: step counter, status line and bar all
-                               // show something.
-                               if (!kv5::DialogDriver::WaitUntil(
-                                       [&] {
-                                         const int pos = static_cast<int>(
-                                             SendMessageA(window.Control(1002), PBM_GETPOS, 0, 0));
-                                         return window.Text(1006) == "7/10" && pos > 300000;
-                                       },
-                                       120s)) {
-                                 failure = "the update did not reach the SYSTEM image";
-                               } else {
-                                 int width = 0, height = 0;
-                                 std::vector<uint8_t> rgb;
-                                 if (!Capture(window.Dialog(), &width, &height, &rgb))
-                                   failure = "the screen could not be copied";
-                                 else if (DistinctColours(rgb) < 16)
-                                   failure = "the picture is blank: no display?";
-                                 else if (!kv5::WritePng(path, width, height, rgb))
-                                   failure = "could not write " + path;
-                                 else
-                                   failure.clear();
-                               }
-                               window.Click(IDCANCEL);
-                             });
+    kv5::DriverThread driver(
+        [&] { return dialog.Window(); },
+        [&](kv5::DialogDriver& window) {
+          window.Click(1);
+          // A test-package build asks first; the picture is of the update.
+          kv5::FoundBox question;
+          if (window.WaitForBox(kv5::kTestPackageQuestionCaption, 10s, &question))
+            kv5::DialogDriver::Answer(question, IDYES);
+          // The SYSTEM image under way: step counter, status line and bar all
+          // show something.
+          if (!kv5::DialogDriver::WaitUntil(
+                  [&] {
+                    const int pos =
+                        static_cast<int>(SendMessageA(window.Control(1002), PBM_GETPOS, 0, 0));
+                    return window.Text(1006) == "7/10" && pos > 300000;
+                  },
+                  120s)) {
+            failure = "the update did not reach the SYSTEM image";
+          } else {
+            int width = 0, height = 0;
+            std::vector<uint8_t> rgb;
+            if (!Capture(window.Dialog(), &width, &height, &rgb))
+              failure = "the screen could not be copied";
+            else if (DistinctColours(rgb) < 16)
+              failure = "the picture is blank: no display?";
+            else if (!kv5::WritePng(path, width, height, rgb))
+              failure = "could not write " + path;
+            else
+              failure.clear();
+          }
+          window.Click(IDCANCEL);
+        });
     dialog.DoModal();
   }
   if (!failure.empty()) {
