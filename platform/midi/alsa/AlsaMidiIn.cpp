@@ -10,7 +10,7 @@ AlsaMidiIn::~AlsaMidiIn() {
   for (auto& [handle, device] : devices_) Release(*device);
 }
 
-void AlsaMidiIn::Deliver(int port, const uint8_t* bytes, size_t count) {
+void AlsaMidiIn::Deliver(int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count) {
   std::shared_ptr<Device> device;
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -18,6 +18,7 @@ void AlsaMidiIn::Deliver(int port, const uint8_t* bytes, size_t count) {
     if (found == byPort_.end()) return;
     device = found->second;
   }
+  if (source.client != device->sourceClient || source.port != device->sourcePort) return;
   // Without the lock, which the owner's callback takes when it queues its buffer again: the
   // callback may run here, on the reader's thread, when the device is not delivering already.
   // A device closed meanwhile has stopped its input and refuses the bytes.
@@ -64,7 +65,7 @@ MidiResult AlsaMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc ca
 
   auto opened = std::make_shared<Device>();
   const MidiResult locked =
-      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Readable, &opened->lock);
+      LockSeqDevice(config_.lockSpace, seq_, listed, SeqDirection::Readable, &opened->lock);
   if (locked != MMSYSERR_NOERROR) return locked;
   opened->sourceClient = listed.client;
   opened->sourcePort = listed.port;

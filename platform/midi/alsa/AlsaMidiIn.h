@@ -25,8 +25,10 @@ class AlsaMidiIn : public MidiInServices {
   AlsaMidiIn(const AlsaMidiIn&) = delete;
   AlsaMidiIn& operator=(const AlsaMidiIn&) = delete;
 
-  // Bytes the client's reader received on one of our ports; called on the reader's thread.
-  void Deliver(int port, const uint8_t* bytes, size_t count);
+  // Bytes the client's reader received on one of our ports from source; called on the reader's
+  // thread. Only what comes from the port a device was opened on reaches it: any client may send
+  // to our ports directly.
+  void Deliver(int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count);
   // The client lost input events: every open device drops the message it is receiving.
   void MarkLoss();
   // The sequencer announced that a port (port -1: every port of the client) went away; the
