@@ -109,9 +109,11 @@ TEST_F(Kv5UpdateOverJack, FullUpdateFromOlderFirmwareWithChecksBeforeAndAfter) {
       Kv5Update({"update", "--yes-write-test-package", "--in", "TELVOR Q9", "--out", "0"});
   EXPECT_EQ(update.code, 0) << update.err;
   EXPECT_EQ(update.err, kWarning);
-  EXPECT_NE(update.out.find("\n[10/10] 4096 bytes written in "), std::string::npos) << update.out;
+  EXPECT_NE(update.out.find("\n[10/10] SYSTEM info block: 4096 bytes written in "),
+            std::string::npos)
+      << update.out;
   EXPECT_TRUE(EndsWith(update.out, "\nVersion update completed.\n")) << update.out;
-  EXPECT_NE(update.out.find("[4/10] skipped, nothing to send\n"), std::string::npos);
+  EXPECT_NE(update.out.find("[4/10] BOOT unchanged, skipped\n"), std::string::npos);
   EXPECT_EQ(update.out.find('\r'), std::string::npos);
 
   check = Kv5Update({"check", "--in", "0", "--out", "TELVOR Q9"});

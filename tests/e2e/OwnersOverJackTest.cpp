@@ -242,7 +242,7 @@ TEST_F(OwnersOverJack, CtrlCLeavesAReadableLog) {
       KV5UPDATE_PATH,
       {"--backend", "jack", "update", "--yes-write-test-package", "--log", logPath_},
       test::CapturedRun());
-  ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
+  ASSERT_TRUE(run.WaitForOutput("[3/10] PRESET: Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();
   StopUnit("TELVOR Q9");

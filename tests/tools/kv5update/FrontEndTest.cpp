@@ -112,14 +112,17 @@ TEST(FrontEnd, CheckUpdateCheckOnOneUnitByIndexAndName) {
   EXPECT_EQ(run.err, kWarning);
   // Plain lines (no terminal): one per phase, no carriage returns, the completion last.
   EXPECT_EQ(run.out.find('\r'), std::string::npos);
-  EXPECT_EQ(run.out.rfind("[0/10] Erasing Flash memory.\n[1/10] Erasing Flash memory.\n", 0), 0u)
+  EXPECT_EQ(run.out.rfind("[0/10] Entering the firmware update mode\n"
+                          "[1/10] SYSTEM info block: Erasing Flash memory.\n",
+                          0),
+            0u)
       << run.out;
   // The unit's BOOT stamp equals the package's: steps 4 and 5 send nothing.
-  EXPECT_NE(run.out.find("[3/10] 110592 bytes written in"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("[4/10] skipped, nothing to send\n[5/10] skipped, nothing to send\n"),
+  EXPECT_NE(run.out.find("[3/10] PRESET: 110592 bytes written in"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[4/10] BOOT unchanged, skipped\n[5/10] BOOT unchanged, skipped\n"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("[7/10] 1064224 bytes written in"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[7/10] SYSTEM: 1064224 bytes written in"), std::string::npos) << run.out;
   const std::string ending = "Version update completed.\n";
   ASSERT_GE(run.out.size(), ending.size());
   EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);

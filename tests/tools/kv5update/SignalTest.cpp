@@ -18,7 +18,8 @@ void InterruptDuringUpdate(int signalNumber) {
                            {"update", "--backend", "virtual", "--unit-fault", "delay:write:*:100"},
                            test::CapturedRun());
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(child.WaitForOutput("[3/10] Data transmit  0 / 110592 \n", std::chrono::seconds(30)))
+  ASSERT_TRUE(
+      child.WaitForOutput("[3/10] PRESET: Data transmit  0 / 110592 \n", std::chrono::seconds(30)))
       << child.Out() << child.Err();
   child.Signal(signalNumber);
   const std::optional<int> code = child.Wait(std::chrono::seconds(20));
