@@ -22,11 +22,15 @@ using std::chrono::seconds;
 const char kWarning[] =
     "Warning: this build carries the synthetic test package; it is not firmware for a real "
     "unit.\n";
+// A header, and the arrow with the package's stamp only where the stamps differ.
 const char kOlderReport[] =
+    "component\tunit -> package\n"
     "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n";
 const char kCurrentReport[] =
-    "SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n";
+    "component\tunit -> package\n"
+    "SYSTEM:\t\t1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n";
 const char kFactoryReport[] =
+    "component\tunit -> package\n"
     "SYSTEM:\t\t*.** -> 1.20\nPRESET:\t\t*.** -> 1.00\nBOOT:\t\t*.** -> 1.00\nSUBMCU:\t\t*.** -> "
     "1.01\n";
 
