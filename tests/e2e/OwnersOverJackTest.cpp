@@ -309,7 +309,7 @@ TEST_F(OwnersOverJack, AllUnitsSideBySideWithTheirSummary) {
                           "+[0-9.]+ s\n")))
       << all.out;
   EXPECT_TRUE(std::regex_search(all.err, std::regex("Not updated: unit [0-9]\\.\n"))) << all.err;
-  EXPECT_TRUE(Has(all.out, "[3/10] Data transmit")) << all.out;
+  EXPECT_TRUE(Has(all.out, "[3/10] PRESET: Data transmit")) << all.out;
   // The main log lists each unit with its result and its own log, which holds its session.
   const std::string log = ReadFile(logPath_);
   std::smatch failed;
@@ -337,7 +337,7 @@ TEST_F(OwnersOverJack, CtrlCAbortsEveryUnitOfAll) {
                          {"--backend", "jack", "update", "--all", "--pair", "Q9 A,Q9 A", "--pair",
                           "Q9 B,Q9 B", "--yes-write-test-package"},
                          test::CapturedRun());
-  ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
+  ASSERT_TRUE(run.WaitForOutput("[3/10] PRESET: Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();
   EXPECT_TRUE(std::regex_search(run.Out(), std::regex("\n1 IN \"Q9 A\" OUT \"Q9 A\" +aborted ")))

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "firmware/FirmwarePackage.h"
+#include "session/StringTable.h"
 
 namespace kv5 {
 
@@ -44,6 +45,15 @@ std::string PlanStepAction(int step) {
                   static_cast<unsigned>(size), static_cast<unsigned>(each.address));
   }
   return text;
+}
+
+std::string StepLabel(const std::string& counter, const std::string& status) {
+  const int number = PlanStepNumber(counter);
+  if (number == 0 && status == LoadString(IDS_ERASING)) {
+    return "[" + counter + "] Entering the firmware update mode";
+  }
+  const std::string component = PlanStepComponent(number);
+  return "[" + counter + "] " + (component.empty() ? "" : component + ": ") + status;
 }
 
 }  // namespace kv5

@@ -13,5 +13,9 @@ int PlanStepNumber(const std::string& counter);
 std::string PlanStepComponent(int step);
 // "erase PRESET (0x04B000, 0x01B000 bytes)", "write PRESET (110592 bytes at 0x04B000)".
 std::string PlanStepAction(int step);
+// A step counter and the status line as the console shows them: "[7/10] SYSTEM: Data transmit
+// ...". Before step 1 the window shows its erase text while the unit is only asked into its update
+// mode; nothing has been erased yet, and the console says what really happens then.
+std::string StepLabel(const std::string& counter, const std::string& status);
 
 }  // namespace kv5

@@ -16,10 +16,6 @@ double Seconds(ProgressClock::duration span) {
   return std::chrono::duration<double>(span).count();
 }
 
-// Before step 1 the window shows the erase text while the unit is asked into its update mode;
-// nothing has been erased yet, and the console says what really happens.
-constexpr const char* kEnteringUpdateModeText = "Entering the firmware update mode";
-
 }  // namespace
 
 int64_t PlanBytesAfter(int step) {
@@ -109,12 +105,7 @@ bool ProgressLine::Transmitting() const {
 }
 
 std::string ProgressLine::Label() const {
-  const int number = PlanStepNumber(step_);
-  if (number == 0 && status_ == LoadString(IDS_ERASING)) {
-    return "[" + step_ + "] " + kEnteringUpdateModeText;
-  }
-  const std::string component = PlanStepComponent(number);
-  return "[" + step_ + "] " + (component.empty() ? "" : component + ": ") + status_;
+  return StepLabel(step_, status_);
 }
 
 void ProgressLine::SetStep(const std::string& step, ProgressClock::time_point now) {
@@ -202,9 +193,7 @@ std::string ProgressLine::RateAndTimeLeft() const {
 
 std::string ProgressLine::StandingText(ProgressClock::time_point now) const {
   if (Transmitting()) {
-    const std::string component = PlanStepComponent(PlanStepNumber(step_));
-    return "[" + step_ + "] " + (component.empty() ? "" : component + ": ") +
-           DataTransmitText(position_, upper_) + RateAndTimeLeft();
+    return StepLabel(step_, DataTransmitText(position_, upper_)) + RateAndTimeLeft();
   }
   const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - phaseAt_);
   return Label() + " (" + std::to_string(waited.count()) + " s so far)";

@@ -11,6 +11,7 @@
 #include "tools/kv5update/ChildSession.h"
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
+#include "tools/kv5update/PlanStepText.h"
 #include "tools/kv5update/Probe.h"
 #include "tools/kv5update/TestPackageGuard.h"
 
@@ -306,7 +307,7 @@ std::string UnitProgress::Line(size_t number) const {
   std::string text = "unit " + std::to_string(number) + "  IN " + Quoted(inName) + " OUT " +
                      Quoted(outName) + "  ";
   if (ended) return text + Result() + (message.empty() ? "" : ": " + message);
-  text += "[" + (step.empty() ? std::string("0/10") : step) + "] " + status;
+  text += StepLabel(step.empty() ? std::string("0/10") : step, status);
   if (StartsWith(status, "Data transmit")) {
     if (const auto bytesPerSecond = rate.BytesPerSecond())
       text += "  " + FormatRate(*bytesPerSecond);

@@ -136,7 +136,8 @@ TEST(UpdateSideBySide, ReportLinesBecomeAUnitLineAndTheSummary) {
   unit.TakeReport("@status " + DataTransmitText(40960, 110592), t0);
   unit.TakeReport("@pos 40960", t0 + std::chrono::seconds(1));
   EXPECT_EQ(unit.Line(1),
-            "unit 1  IN \"Q9 A\" OUT \"Q9 A\"  [3/10] Data transmit  40960 / 110592   40.0 KiB/s");
+            "unit 1  IN \"Q9 A\" OUT \"Q9 A\"  [3/10] PRESET: Data transmit  40960 / 110592   "
+            "40.0 KiB/s");
   unit.TakeError("Warning: this build carries the synthetic test package; ...");
   unit.TakeError(LoadString(IDS_TRANSFER_ERROR));
   unit.TakeError("What to do: run the update again.");
