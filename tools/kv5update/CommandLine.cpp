@@ -154,6 +154,7 @@ void AddCommands(CLI::App& app, FrontEndOptions& options, Given& given) {
       "verify", "Read back everything the update writes and compare it with the package");
   // Listed among the commands; its words are read before the parser sees them (PrintHelp).
   CLI::App& help = *app.add_subcommand("help", "Show the help of kv5update or of a command");
+  help.add_option("COMMAND", "The command whose options are shown");
 
   for (CLI::App* command : {&list, &probe}) command->footer(kExitCodesText);
   for (CLI::App* command : {&check, &update, &verify}) AddDeviceOptions(*command, options, given);
