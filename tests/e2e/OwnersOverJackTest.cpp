@@ -330,6 +330,30 @@ TEST_F(OwnersOverJack, AllUnitsSideBySideWithTheirSummary) {
   EXPECT_TRUE(Has(StopUnit("Q9 C"), "erase 7"));
 }
 
+TEST_F(OwnersOverJack, AllUnitsAsOneJsonDocument) {
+  StartUnit("Q9 A");
+  StartUnit("Q9 B", {"--fault", "code:erase:1-7:5"});
+  const Result all = Kv5Update({"update", "--all", "--json", "--pair", "Q9 A,Q9 A", "--pair",
+                                "Q9 B,Q9 B", "--yes-write-test-package"},
+                               seconds(150));
+  EXPECT_EQ(all.code, 1) << all.err;
+  // One document on stdout; the units' progress goes to stderr.
+  EXPECT_EQ(all.out.find('\n'), all.out.size() - 1) << all.out;
+  EXPECT_TRUE(Has(all.out, "\"exit_code\":1,\"result\":\"failed\"")) << all.out;
+  EXPECT_TRUE(Has(all.out,
+                  "\"units\":[{\"number\":1,\"in\":\"Q9 A\",\"out\":\"Q9 A\","
+                  "\"result\":\"updated\",\"message\":\"Version update completed.\","
+                  "\"seconds\":"))
+      << all.out;
+  EXPECT_TRUE(Has(all.out,
+                  "{\"number\":2,\"in\":\"Q9 B\",\"out\":\"Q9 B\",\"result\":\"failed\","
+                  "\"message\":\"Transfer error occurred.\","))
+      << all.out;
+  EXPECT_TRUE(Has(all.err, "[3/10] PRESET: Data transmit")) << all.err;
+  EXPECT_TRUE(Has(StopUnit("Q9 A"), "flash verification: OK"));
+  StopUnit("Q9 B");
+}
+
 TEST_F(OwnersOverJack, CtrlCAbortsEveryUnitOfAll) {
   StartUnit("Q9 A");
   StartUnit("Q9 B");
