@@ -45,13 +45,14 @@ std::string QuotedCommandLine(const std::vector<std::string>& words) {
   std::string line;
   for (const std::string& word : words) {
     if (!line.empty()) line += ' ';
-    if (!word.empty() && word.find_first_of(" \t\"'\\$") == std::string::npos) {
+    // A backslash stays as typed: it is the separator of a Windows path.
+    if (!word.empty() && word.find_first_of(" \t\"'$") == std::string::npos) {
       line += word;
       continue;
     }
     line += '"';
     for (char c : word) {
-      if (c == '"' || c == '\\' || c == '$') line += '\\';
+      if (c == '"' || c == '$') line += '\\';
       line += c;
     }
     line += '"';

@@ -6,6 +6,7 @@
 #include "protocol/SysexEncoding.h"
 #include "session/StringTable.h"
 #include "tools/kv5update/Json.h"
+#include "tools/kv5update/LogHeader.h"
 #include "tools/kv5update/MessageText.h"
 #include "tools/kv5update/NextSteps.h"
 #include "tools/kv5update/UnitsSideBySide.h"
@@ -86,6 +87,12 @@ TEST(Json, StringsAreEscapedAndMembersKeepTheirOrder) {
                 .Add("a", json::Array({json::Bool(true), json::Null()}))
                 .Text(),
             "{\"b\":2,\"a\":[true,null]}");
+}
+
+TEST(LogHeader, TheCommandLineReadsAsItWasTyped) {
+  EXPECT_EQ(QuotedCommandLine({"C:\\Q9\\kv5update.exe", "update", "--in", "Q9 A", "--log", "",
+                               "--pair", "say \"$1\""}),
+            "C:\\Q9\\kv5update.exe update --in \"Q9 A\" --log \"\" --pair \"say \\\"\\$1\\\"\"");
 }
 
 TEST(NextSteps, EveryFailureHasALineForItsKindOfSession) {
