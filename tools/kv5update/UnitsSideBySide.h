@@ -47,8 +47,8 @@ struct UnitProgress {
 std::string SummaryTable(const std::vector<UnitProgress>& units);
 
 // Runs update --all; the exit code: 0 when every unit was updated, 1 when any failed, 2 when
-// none could be started, 3 without a MIDI system, 128 + the signal after an interrupt. The units'
-// endings go to *ended.
+// none could be started, 128 + the signal after an interrupt (the caller has made sure there is
+// a MIDI system). The units' endings go to *ended.
 int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
                      ConsoleStreams& streams, const std::atomic<int>& interrupt,
                      ProgressOutput progress, std::vector<UnitProgress>* ended);
