@@ -1,6 +1,6 @@
 #!/bin/bash
 # run-in-vm.sh [--cache DIR] [--timeout SECONDS] [--memory MB] [--env NAME=VALUE]... [--keep]
-#              SCRIPT [FILE...]
+#              [--modules 'MODULE[:PARAM=VALUE,...] ...'] [--usb-midi] SCRIPT [FILE...]
 # run-in-vm.sh --host-root [--prefix DIR] [other options as above] SCRIPT [ARG...]
 #
 # Runs SCRIPT as root in a throw-away machine whose kernel has the ALSA sequencer: a Debian
@@ -19,9 +19,27 @@
 #                above), so the guest can write to it and nothing reaches the host's copy,
 # and every other path (the build trees among them) is this machine's, read-only.
 #
+# --modules loads more of the kernel's modules at boot, with their parameters, before SCRIPT runs
+# (with --host-root nothing can be loaded later: this machine's /lib/modules is not the guest's).
+#
+# --usb-midi gives the guest a USB MIDI unit as an owner's machine has one: the kernel's USB-MIDI
+# driver (snd-usb-audio) bound to a real USB device, a MIDI gadget (libcomposite, usb_f_midi) on
+# the emulated USB controller (dummy_hcd) of the same kernel. The device is 1209:0001, product
+# "TELVOR Q9", so the host side gets the card "TELVOR Q9" with the sequencer client "TELVOR Q9";
+# the gadget's own side is the card "f_midi" (client "f_midi"), where a virtual unit is connected
+# (q9-unit's "MIDI In" from f_midi's port, its "MIDI Out" to it). The gadget is built and plugged
+# in before SCRIPT runs, which finds it in $KV5_USB_GADGET (its configfs folder; a second
+# controller, dummy_udc.1, is free for a second gadget beside it):
+#   echo >"$KV5_USB_GADGET/UDC"                            pulls the cable (both cards go)
+#   ls /sys/class/udc | head -n 1 >"$KV5_USB_GADGET/UDC"   plugs it in again (~1 s until the
+#                                                          cards' sequencer clients are back)
+# The sequencer's MIDI module (snd-seq-midi) takes 64 KiB input buffers here: the gadget side
+# hands a whole USB burst to its input at once and would cut messages over 4096 bytes. Its output
+# buffers keep the kernel's default (4096 bytes), as on an owner's machine.
+#
 # The kernel and busybox packages are fetched once with apt and kept in the cache folder
-# (default ./alsa-vm-cache), of which only the kernel image and its sound, 9p, virtio and overlay
-# modules stay (~110 MB).
+# (default ./alsa-vm-cache), of which only the kernel image and its sound, 9p, virtio, overlay,
+# configfs and USB modules stay (~190 MB).
 #
 # Exit status: SCRIPT's; 77 when qemu cannot run on this machine (a test runner skips then);
 # 124 when the guest ran out of time; 125 when it gave no result (it did not boot); 1 when the
@@ -32,6 +50,8 @@ CACHE=$PWD/alsa-vm-cache
 TIMEOUT=600
 MEMORY=1024
 KEEP=
+EXTRA_MODULES=
+USBMIDI=
 HOSTROOT=
 PREFIX=
 ENVS=()
@@ -48,6 +68,8 @@ while [ $# -gt 0 ]; do
       esac
       shift 2 ;;
     --keep) KEEP=1; shift ;;
+    --modules) EXTRA_MODULES="$EXTRA_MODULES $2"; shift 2 ;;
+    --usb-midi) USBMIDI=1; shift ;;
     --host-root) HOSTROOT=1; shift ;;
     --prefix) HOSTROOT=1; PREFIX=$(readlink -f "$2"); shift 2 ;;
     --) shift; break ;;
@@ -55,7 +77,7 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-[ $# -ge 1 ] || { sed -n '2,27s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,47s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 SCRIPT=$(readlink -f "$1"); shift
 [ -f "$SCRIPT" ] || { echo "run-in-vm: no script $SCRIPT" >&2; exit 2; }
 [ "$TIMEOUT" -ge 60 ] || TIMEOUT=60
@@ -64,6 +86,10 @@ if [ -n "$HOSTROOT" ]; then
 else
   MODULES="snd-seq-dummy snd-virmidi"
 fi
+# snd-usb-audio needs the media controller (mc), which modules.dep does not name for it.
+[ -z "$USBMIDI" ] || MODULES="$MODULES configfs dummy_hcd:num=2 libcomposite usb_f_midi mc
+  snd-usb-audio snd-seq-midi:input_buffer_size=65536"
+MODULES="$MODULES $EXTRA_MODULES"
 
 T0=$(date +%s%N)
 say() {
@@ -85,7 +111,7 @@ G=$CACHE/guest
 APT=(-q -o Dir::Cache::archives="$CACHE/apt" -o APT::Sandbox::User=root)
 exec 9>"$CACHE/lock"
 flock 9
-if [ ! -f "$G/extracted" ]; then
+if [ ! -f "$G/extracted-usb" ]; then
   say "fetching the kernel and busybox into $CACHE"
   kernel_package() {
     apt-cache depends linux-image-amd64 2>/dev/null |
@@ -105,13 +131,16 @@ if [ ! -f "$G/extracted" ]; then
     fail "cannot download linux-image-amd64 and busybox-static with apt (apt-get update as root)"
   rm -rf "$G"
   mkdir -p "$G"
-  # Only the kernel image, the modules of the sound, of a host root over 9p and of an overlay, and
-  # the module indexes: ~10 MB of the 400 MB.
+  # Only the kernel image, the modules of the sound, of a host root over 9p, of an overlay and of
+  # USB and its gadgets, and the module indexes: ~20 MB of the 400 MB.
   dpkg-deb --fsys-tarfile "$CACHE/apt/${KPKG}"_*.deb |
     tar -x -C "$G" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/sound/*' \
       './lib/modules/*/kernel/fs/9p/*' './lib/modules/*/kernel/net/9p/*' \
       './lib/modules/*/kernel/fs/netfs/*' './lib/modules/*/kernel/fs/fscache/*' \
       './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/fs/overlayfs/*' \
+      './lib/modules/*/kernel/drivers/usb/core/*' './lib/modules/*/kernel/drivers/usb/common/*' \
+      './lib/modules/*/kernel/drivers/usb/gadget/*' './lib/modules/*/kernel/drivers/usb/roles/*' \
+      './lib/modules/*/kernel/fs/configfs/*' './lib/modules/*/kernel/drivers/media/mc/*' \
       './lib/modules/*/modules.*'
   dpkg-deb --fsys-tarfile "$CACHE/apt"/busybox-static_*.deb | tar -x -C "$G" ./bin/busybox
   KV=$(ls "$G/lib/modules")
@@ -127,7 +156,7 @@ if [ ! -f "$G/extracted" ]; then
     rm -f "$G/boot/vmlinux"
   done
   rm -f "$CACHE/apt/${KPKG}"_*.deb
-  touch "$G/extracted"
+  touch "$G/extracted-usb"
 fi
 flock -u 9
 KV=$(cat "$G/kver")
@@ -142,7 +171,7 @@ R=$W/root
 mkdir -p "$R"/{bin,sbin,proc,sys,dev,tmp,etc,test,host,lib/modules/"$KV",usr/share/alsa}
 cp "$BB" "$R/bin/busybox"
 for f in $(awk -v want="$MODULES" '
-    BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) { x = w[i]; gsub(/_/, "-", x); W[x] = 1 } }
+    BEGIN { n = split(want, w, " "); for (i = 1; i <= n; i++) { x = w[i]; sub(/:.*/, "", x); gsub(/_/, "-", x); W[x] = 1 } }
     { f = $1; sub(/:$/, "", f); b = f; sub(/.*\//, "", b); sub(/\.ko.*$/, "", b); gsub(/_/, "-", b)
       if (b in W) for (i = 1; i <= NF; i++) { x = $i; sub(/:$/, "", x); print x } }' \
     "$G/lib/modules/$KV/modules.dep" | sort -u); do
@@ -186,6 +215,7 @@ done
   for m in $MODULES; do
     case $m in
       snd-virmidi) echo "modprobe $m midi_devs=1 || echo 'modprobe $m failed'" ;;
+      *:*) echo "modprobe ${m%%:*} $(echo "${m#*:}" | tr , ' ') || echo 'modprobe ${m%%:*} failed'" ;;
       *) echo "modprobe $m || echo 'modprobe $m failed'" ;;
     esac
   done
@@ -215,11 +245,31 @@ done
     echo 'mount -t tmpfs shm /host/dev/shm; mount -t devpts devpts /host/dev/pts'
     echo 'mount -t tmpfs run /host/run; mount -t tmpfs root /host/root'
   fi
+  if [ -n "$USBMIDI" ]; then
+    # The USB MIDI gadget, plugged into the emulated controller; then both cards' clients.
+    echo 'G=/sys/kernel/config/usb_gadget/q9'
+    echo 'mount -t configfs none /sys/kernel/config && mkdir $G && cd $G &&'
+    echo '  echo 0x1209 >idVendor && echo 0x0001 >idProduct && echo 0x0200 >bcdUSB &&'
+    echo '  echo 0x0100 >bcdDevice && mkdir strings/0x409 && echo TELVOR >strings/0x409/manufacturer &&'
+    echo '  echo "TELVOR Q9" >strings/0x409/product && echo 0001 >strings/0x409/serialnumber &&'
+    echo '  mkdir -p configs/c.1/strings/0x409 && echo MIDI >configs/c.1/strings/0x409/configuration &&'
+    echo '  mkdir functions/midi.usb0 && echo 1 >functions/midi.usb0/in_ports &&'
+    echo '  echo 1 >functions/midi.usb0/out_ports && ln -s functions/midi.usb0 configs/c.1/ &&'
+    echo '  ls /sys/class/udc | head -n 1 >UDC || echo "the USB MIDI gadget could not be made"'
+    echo 'cd /; i=0'
+    echo 'until grep -q "\"TELVOR Q9\"" /proc/asound/seq/clients && grep -q "\"f_midi\"" /proc/asound/seq/clients; do'
+    echo '  i=$((i + 1)); [ $i -le 600 ] || { echo "no USB MIDI card after 60 s"; break; }; usleep 100000'
+    echo 'done'
+    echo 'echo "guest: USB MIDI unit plugged in after $(cut -d" " -f1 /proc/uptime)s"'
+    echo 'export KV5_USB_GADGET=$G'
+    [ -z "$HOSTROOT" ] || echo 'mount -t configfs none /host/sys/kernel/config'
+  fi
   echo 'echo "guest: up after $(cut -d" " -f1 /proc/uptime)s; /dev/snd: $(ls /dev/snd | tr "\n" " ")"'
   if [ -n "$HOSTROOT" ]; then
     # The script sees only these variables (and the --env ones), not the initramfs' exports.
     printf 'chroot /host /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin \\\n'
     printf '  HOME=/tmp/home TMPDIR=/tmp'
+    [ -z "$USBMIDI" ] || printf ' KV5_USB_GADGET=/sys/kernel/config/usb_gadget/q9'
     for e in "${ENVS[@]+"${ENVS[@]}"}"; do printf " '%s'" "$e"; done
     printf ' /bin/bash%s; rc=$?\n' "$(printf ' %q' "$SCRIPT" "$@")"
   else

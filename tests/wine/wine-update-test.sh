@@ -5,7 +5,8 @@
 # sequencer machine with this machine's root (tests/alsa/run-in-vm.sh --host-root, guest-update.sh),
 # whose kernel it shares with the release build's guest tests (their cache). The Wine prefix is
 # one of its own, made here once: the tests' prefix has no audio driver, so no MIDI devices, while
-# this one keeps Wine's default (the ALSA driver) and only turns the display off.
+# this one keeps Wine's default (the ALSA driver) and only turns the display off. The guest also
+# has a unit on USB (run-in-vm.sh --usb-midi), which kv5update.exe updates through its card last.
 # Exit status as run-in-vm.sh's: 0 passed, 77 skipped (no qemu), anything else failed.
 set -euo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -33,7 +34,7 @@ if [ ! -f "$prefix/.kv5-ready" ]; then
   touch "$prefix/.kv5-ready"
 fi
 # A loop of N checks (checks=N) gets a minute for each beside the guest's start.
-limit=470
+limit=600
 case ${3:-} in checks=*) limit=$((300 + 60 * ${3#checks=})) ;; esac
-exec "$here/../alsa/run-in-vm.sh" --cache "$release/alsa-vm-cache" --prefix "$prefix" \
+exec "$here/../alsa/run-in-vm.sh" --cache "$release/alsa-vm-cache" --prefix "$prefix" --usb-midi \
   --memory 2048 --timeout "$limit" "$here/guest-update.sh" "$release" "$windows" "${3:-}"

@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace kv5 {
@@ -24,6 +25,18 @@ struct CtlCloser {
 };
 using Ctl = std::unique_ptr<snd_ctl_t, CtlCloser>;
 
+// The sequencer limits a port's name to 63 bytes.
+constexpr size_t kLongestPortName = 63;
+
+int SubdeviceCount(snd_ctl_t* ctl, snd_rawmidi_info_t* info, int device,
+                   snd_rawmidi_stream_t stream) {
+  snd_rawmidi_info_set_device(info, static_cast<unsigned int>(device));
+  snd_rawmidi_info_set_subdevice(info, 0);
+  snd_rawmidi_info_set_stream(info, stream);
+  if (snd_ctl_rawmidi_info(ctl, info) < 0) return 0;
+  return static_cast<int>(snd_rawmidi_info_get_subdevices_count(info));
+}
+
 std::vector<CardRawOutput> ListCardOutputs(int card) {
   std::vector<CardRawOutput> outputs;
   snd_ctl_t* rawCtl = nullptr;
@@ -34,12 +47,18 @@ std::vector<CardRawOutput> ListCardOutputs(int card) {
   RawInfo info(rawInfo);
   int device = -1;
   while (snd_ctl_rawmidi_next_device(ctl.get(), &device) >= 0 && device >= 0) {
-    snd_rawmidi_info_set_device(info.get(), static_cast<unsigned int>(device));
-    snd_rawmidi_info_set_subdevice(info.get(), 0);
-    snd_rawmidi_info_set_stream(info.get(), SND_RAWMIDI_STREAM_OUTPUT);
-    if (snd_ctl_rawmidi_info(ctl.get(), info.get()) < 0) continue;  // an input-only device
-    outputs.push_back({device, snd_rawmidi_info_get_name(info.get()),
-                       static_cast<int>(snd_rawmidi_info_get_subdevices_count(info.get()))});
+    CardRawOutput output;
+    output.device = device;
+    output.inputs = SubdeviceCount(ctl.get(), info.get(), device, SND_RAWMIDI_STREAM_INPUT);
+    output.subdevices = SubdeviceCount(ctl.get(), info.get(), device, SND_RAWMIDI_STREAM_OUTPUT);
+    if (output.subdevices == 0) continue;  // an input-only device
+    output.name = snd_rawmidi_info_get_name(info.get());
+    for (int subdevice = 0; subdevice < output.subdevices; ++subdevice) {
+      snd_rawmidi_info_set_subdevice(info.get(), static_cast<unsigned int>(subdevice));
+      const bool named = snd_ctl_rawmidi_info(ctl.get(), info.get()) >= 0;
+      output.subdeviceNames.push_back(named ? snd_rawmidi_info_get_subdevice_name(info.get()) : "");
+    }
+    outputs.push_back(std::move(output));
   }
   return outputs;
 }
@@ -51,7 +70,25 @@ std::string RawMidiAddress::Name() const {
          std::to_string(subdevice);
 }
 
-std::optional<RawMidiAddress> MatchCardPort(int card, const std::string& clientName, int port,
+std::string BridgedPortName(int card, const CardRawOutput& output, int subdevice) {
+  std::string name;
+  if (static_cast<size_t>(subdevice) < output.subdeviceNames.size())
+    name = output.subdeviceNames[static_cast<size_t>(subdevice)];
+  if (name.empty()) {
+    if (!output.name.empty()) {
+      name = output.name;
+    } else {
+      name.append("MIDI ").append(std::to_string(card)).append("-");
+      name.append(std::to_string(output.device));
+    }
+    if (std::max(output.subdevices, output.inputs) > 1)
+      name.append("-").append(std::to_string(subdevice));
+  }
+  return name.substr(0, kLongestPortName);
+}
+
+std::optional<RawMidiAddress> MatchCardPort(int card, const std::string& clientName,
+                                            const std::string& portName, int port,
                                             const std::vector<CardRawOutput>& outputs) {
   // A client of one device first: its port 0 would also pass for device 0 by number.
   for (const CardRawOutput& output : outputs) {
@@ -62,10 +99,12 @@ std::optional<RawMidiAddress> MatchCardPort(int card, const std::string& clientN
       return RawMidiAddress{card, output.device, 0};
     }
   }
+  // The bridge's client: the port's number and its name both say which subdevice it is.
   for (const CardRawOutput& output : outputs) {
     const int subdevice = port - output.device * kPortsPerDevice;
-    if (subdevice >= 0 && subdevice < kPortsPerDevice && subdevice < output.subdevices)
-      return RawMidiAddress{card, output.device, subdevice};
+    if (subdevice >= 0 && subdevice < kPortsPerDevice && subdevice < output.subdevices &&
+        portName == BridgedPortName(card, output, subdevice))
+      return RawMidiAddress{card, output.device, subdevice, true};
   }
   return std::nullopt;
 }
@@ -77,7 +116,11 @@ std::optional<RawMidiAddress> FindRawMidiOutput(snd_seq_t* seq, int client, int 
   if (snd_seq_get_any_client_info(seq, client, info.get()) < 0) return std::nullopt;
   const int card = snd_seq_client_info_get_card(info.get());
   if (card < 0) return std::nullopt;
-  return MatchCardPort(card, snd_seq_client_info_get_name(info.get()), port, ListCardOutputs(card));
+  snd_seq_port_info_t* portInfo = nullptr;
+  snd_seq_port_info_alloca(&portInfo);
+  if (snd_seq_get_any_port_info(seq, client, port, portInfo) < 0) return std::nullopt;
+  return MatchCardPort(card, snd_seq_client_info_get_name(info.get()),
+                       snd_seq_port_info_get_name(portInfo), port, ListCardOutputs(card));
 }
 
 }  // namespace kv5

@@ -25,6 +25,11 @@ struct AlsaConfig {
   // reading; the message is given up.
   int stallLimitMs = 2000;
 
+  // A card's port reached through the sequencer (another program holds the card's raw device
+  // through the kernel's bridge): how long to wait before looking again at the bridge's buffer
+  // when a piece does not fit.
+  int bridgeRecheckUs = 250;
+
   // A port that claims a hardware line but has no raw MIDI device behind it is paced as a
   // 31250-baud line (ten bits a byte) in front of the kernel's 4096-byte buffer.
   size_t lineBufferBytes = 4096;
@@ -37,8 +42,8 @@ struct AlsaConfig {
   // What the published endpoint assembles at most before it drops a message without its F7.
   size_t longestEndpointMessage = 1u << 20;
 
-  // Where the per-device locks live; empty for the user's default lock folder.
-  std::string lockFolder;
+  // A set of per-device locks apart from the updater's own (tests); empty for the updater's.
+  std::string lockSpace;
 };
 
 }  // namespace kv5

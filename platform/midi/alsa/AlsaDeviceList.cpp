@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "platform/midi/alsa/AlsaCardPort.h"
+
 namespace kv5 {
 namespace {
 
-// The port at client:port carries the names it was listed with.
+// The port at client:port carries the names it was listed with, and belongs to the same card.
 bool StillListed(snd_seq_t* seq, const SeqPortInfo& listed) {
   snd_seq_client_info_t* client = nullptr;
   snd_seq_port_info_t* port = nullptr;
@@ -14,7 +16,8 @@ bool StillListed(snd_seq_t* seq, const SeqPortInfo& listed) {
   if (snd_seq_get_any_client_info(seq, listed.client, client) < 0) return false;
   if (snd_seq_get_any_port_info(seq, listed.client, listed.port, port) < 0) return false;
   return listed.label.clientName == snd_seq_client_info_get_name(client) &&
-         listed.label.portName == snd_seq_port_info_get_name(port);
+         listed.label.portName == snd_seq_port_info_get_name(port) &&
+         listed.card == SeqClientCardName(client);
 }
 
 }  // namespace
@@ -50,15 +53,24 @@ bool SeqDeviceSnapshot::Find(uint32_t device, SeqPortInfo* port) {
   return true;
 }
 
-MidiResult LockSeqDevice(const std::string& lockFolder, const SeqPortInfo& port,
+MidiResult LockSeqDevice(const std::string& lockSpace, snd_seq_t* seq, const SeqPortInfo& port,
                          SeqDirection direction, std::unique_ptr<DeviceLock>* held) {
-  const std::string key = std::string("alsa\n") +
-                          (direction == SeqDirection::Readable ? "in\n" : "out\n") +
-                          std::to_string(port.client) + ":" + std::to_string(port.port) + "\n" +
-                          port.label.clientName + "\n" + port.label.portName;
-  const std::string folder = lockFolder.empty() ? DefaultDeviceLockFolder() : lockFolder;
-  return ClaimDeviceLock(folder, key, held) == DeviceLockResult::TakenByPeer ? MMSYSERR_ALLOCATED
-                                                                             : MMSYSERR_NOERROR;
+  const bool output = direction == SeqDirection::Writable;
+  std::string key;
+  // A card's port is the card's, however it is reached; a unit's input and output are the same
+  // subdevice of the card.
+  if (!port.card.empty()) {
+    if (const auto raw = FindRawMidiOutput(seq, port.client, port.port))
+      key = CardPortLockKey(port.card, raw->device, raw->subdevice, output);
+  }
+  if (key.empty()) {
+    key.append("alsa\n").append(std::to_string(port.client)).append(":");
+    key.append(std::to_string(port.port)).append("\n").append(port.label.clientName);
+    key.append("\n").append(port.label.portName).append("\n").append(port.card);
+    key.append(output ? "\nout" : "\nin");
+  }
+  return ClaimDeviceLock(key, held, lockSpace) == DeviceLockResult::TakenByPeer ? MMSYSERR_ALLOCATED
+                                                                                : MMSYSERR_NOERROR;
 }
 
 }  // namespace kv5

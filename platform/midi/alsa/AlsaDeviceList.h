@@ -41,8 +41,8 @@ class SeqDeviceSnapshot {
 };
 
 // Takes the lock of one direction of a port: MMSYSERR_ALLOCATED when another process has it open.
-// Without a usable lock folder the device opens unlocked.
-MidiResult LockSeqDevice(const std::string& lockFolder, const SeqPortInfo& port,
+// Where no lock can be made the device opens unlocked.
+MidiResult LockSeqDevice(const std::string& lockSpace, snd_seq_t* seq, const SeqPortInfo& port,
                          SeqDirection direction, std::unique_ptr<DeviceLock>* held);
 
 }  // namespace kv5

@@ -22,6 +22,9 @@ SeqDeviceObserver::~SeqDeviceObserver() {
 }
 
 void SeqDeviceObserver::OnNotice(const snd_seq_event_t& event) const {
+  if (port_ < 0 || event.dest.port != port_ || event.source.client != SND_SEQ_CLIENT_SYSTEM ||
+      event.source.port != SND_SEQ_PORT_SYSTEM_ANNOUNCE)
+    return;
   if (event.type == SND_SEQ_EVENT_CLIENT_EXIT) {
     gone_(event.data.addr.client, -1);
   } else if (event.type == SND_SEQ_EVENT_PORT_EXIT) {

@@ -21,7 +21,8 @@ class SeqDeviceObserver {
   SeqDeviceObserver& operator=(const SeqDeviceObserver&) = delete;
 
   bool Subscribed() const { return port_ >= 0; }
-  // An announcement the client's reader received.
+  // A notice the client's reader received; only the system's announcements on our port count,
+  // not a notice another client sent us.
   void OnNotice(const snd_seq_event_t& event) const;
 
  private:

@@ -24,7 +24,9 @@ class AlsaEndpoint : public MidiEndpoint {
         assembler_(config.longestEndpointMessage),
         reader_(
             seq_.get(),
-            [this](int port, const uint8_t* bytes, size_t count) { Received(port, bytes, count); },
+            [this](int port, snd_seq_addr_t, const uint8_t* bytes, size_t count) {
+              Received(port, bytes, count);
+            },
             [this] { Lost(); }) {}
 
   bool Ready() const { return reader_.Running(); }

@@ -29,8 +29,8 @@ class AlsaMidiBackend : public MidiBackend {
                   }),
         reader_(
             seq_.get(),
-            [this](int port, const uint8_t* bytes, size_t count) {
-              in_.Deliver(port, bytes, count);
+            [this](int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count) {
+              in_.Deliver(port, source, bytes, count);
             },
             [this] { in_.MarkLoss(); },
             [this](const snd_seq_event_t& event) { observer_.OnNotice(event); }) {}

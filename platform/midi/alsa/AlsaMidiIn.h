@@ -11,12 +11,12 @@
 #include "platform/midi/MidiServices.h"
 #include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/AlsaDeviceList.h"
+#include "platform/midi/common/BufferedMidiIn.h"
 #include "platform/midi/common/DeviceLock.h"
-#include "platform/midi/common/SysexInputBuffers.h"
 
 namespace kv5 {
 
-class AlsaMidiIn : public MidiInServices {
+class AlsaMidiIn : public BufferedMidiIn {
  public:
   AlsaMidiIn(snd_seq_t* seq, int ownClient, const AlsaConfig& config)
       : seq_(seq), config_(config), list_(seq, SeqDirection::Readable, ownClient) {}
@@ -25,8 +25,10 @@ class AlsaMidiIn : public MidiInServices {
   AlsaMidiIn(const AlsaMidiIn&) = delete;
   AlsaMidiIn& operator=(const AlsaMidiIn&) = delete;
 
-  // Bytes the client's reader received on one of our ports; called on the reader's thread.
-  void Deliver(int port, const uint8_t* bytes, size_t count);
+  // Bytes the client's reader received on one of our ports from source; called on the reader's
+  // thread. Only what comes from the port a device was opened on reaches it: any client may send
+  // to our ports directly.
+  void Deliver(int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count);
   // The client lost input events: every open device drops the message it is receiving.
   void MarkLoss();
   // The sequencer announced that a port (port -1: every port of the client) went away; the
@@ -37,33 +39,24 @@ class AlsaMidiIn : public MidiInServices {
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
   MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                   uintptr_t instance) override;
-  MidiResult Reset(MidiInHandle handle) override;
-  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult Start(MidiInHandle handle) override;
-  MidiResult Stop(MidiInHandle handle) override;
-  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult Close(MidiInHandle handle) override;
 
  private:
-  struct Device {
+  struct Device : BufferedMidiIn::Device {
     std::unique_ptr<DeviceLock> lock;
     int port = -1;  // ours
     int sourceClient = 0;
     int sourcePort = 0;
-    std::unique_ptr<SysexInputBuffers> buffers;
   };
 
-  std::shared_ptr<Device> Find(MidiInHandle handle);
+  // Our port leaves the map, stops listening and is deleted.
+  void Closed(BufferedMidiIn::Device& device) override;
   void Release(const Device& device);
 
   snd_seq_t* const seq_;
   const AlsaConfig config_;
   SeqDeviceSnapshot list_;
-  std::mutex lock_;  // guards the maps
-  std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
+  std::mutex portsLock_;  // guards byPort_
   std::map<int, std::shared_ptr<Device>> byPort_;
-  MidiInHandle nextHandle_ = 1;
 };
 
 }  // namespace kv5

@@ -6,6 +6,8 @@
 #include "platform/midi/alsa/AlsaCardPort.h"
 #include "platform/midi/alsa/AlsaRawOutput.h"
 #include "platform/midi/alsa/AlsaSeqClient.h"
+#include "platform/midi/alsa/BridgePacer.h"
+#include "platform/midi/alsa/WirePacer.h"
 
 namespace kv5 {
 
@@ -20,7 +22,10 @@ std::shared_ptr<AlsaMidiOut::Device> AlsaMidiOut::Find(MidiOutHandle handle) {
 }
 
 void AlsaMidiOut::Release(Device& device) {
-  device.sending.reset();
+  {
+    std::lock_guard<std::mutex> hold(device.releasing);
+    device.sending.reset();
+  }
   if (device.port < 0) return;
   snd_seq_disconnect_to(seq_, device.port, device.destClient, device.destPort);
   snd_seq_delete_simple_port(seq_, device.port);
@@ -28,8 +33,14 @@ void AlsaMidiOut::Release(Device& device) {
 
 std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle id,
                                                   bool hardwareLine, MidiResult* result) {
-  if (auto raw = FindRawMidiOutput(seq_, device.destClient, device.destPort))
-    return RawMidiOutput::Open(*raw, config_, result);
+  const auto raw = FindRawMidiOutput(seq_, device.destClient, device.destPort);
+  if (raw) {
+    auto output = RawMidiOutput::Open(*raw, config_, result);
+    // Refused as busy: another program holds the raw device, itself or through the kernel's
+    // bridge (it is subscribed to the card's port). The bridge takes us as well; the program's
+    // own hold does not, and the connection below fails.
+    if (output || *result != MMSYSERR_ALLOCATED || !raw->bridged) return output;
+  }
   device.port = CreatePrivatePort(seq_, "MIDI Out " + std::to_string(id), OwnPortRole::Sends);
   if (device.port < 0) {
     *result = MMSYSERR_NOMEM;
@@ -41,8 +52,12 @@ std::unique_ptr<OutputLink> AlsaMidiOut::OpenLink(Device& device, MidiOutHandle 
     *result = MMSYSERR_ALLOCATED;
     return nullptr;
   }
-  std::optional<WirePacer> pacer;
-  if (hardwareLine) pacer.emplace(config_.lineBufferBytes, config_.lineBytesPerSecond);
+  std::unique_ptr<OutputPacer> pacer;
+  if (raw) {
+    pacer = std::make_unique<BridgePacer>(*raw, config_);
+  } else if (hardwareLine) {
+    pacer = std::make_unique<WirePacer>(config_.lineBufferBytes, config_.lineBytesPerSecond);
+  }
   *result = MMSYSERR_NOERROR;
   return std::make_unique<SeqLink>(sender_, device.port, std::move(pacer));
 }
@@ -57,8 +72,12 @@ void AlsaMidiOut::Vanish(int client, int port) {
       gone.push_back(device);
     }
   }
-  // Set before the reset: a message queued later is refused, or comes back failed.
-  for (auto& device : gone) device->sending->Reset();
+  // Set before the reset: a message queued later is refused, or comes back failed. A device that
+  // its owner closed meanwhile has nothing left to reset.
+  for (auto& device : gone) {
+    std::lock_guard<std::mutex> hold(device->releasing);
+    if (device->sending) device->sending->Reset();
+  }
 }
 
 uint32_t AlsaMidiOut::GetNumDevs() {
@@ -76,7 +95,7 @@ MidiResult AlsaMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
 
   auto opened = std::make_shared<Device>();
   const MidiResult locked =
-      LockSeqDevice(config_.lockFolder, listed, SeqDirection::Writable, &opened->lock);
+      LockSeqDevice(config_.lockSpace, seq_, listed, SeqDirection::Writable, &opened->lock);
   if (locked != MMSYSERR_NOERROR) return locked;
   opened->destClient = listed.client;
   opened->destPort = listed.port;

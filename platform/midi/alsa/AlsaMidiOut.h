@@ -52,6 +52,9 @@ class AlsaMidiOut : public MidiOutServices {
     int port = -1;  // ours, towards a sequencer port; -1 for a raw MIDI device
     int destClient = 0;
     int destPort = 0;
+    // Held while the reader resets `sending` for a vanished device and while a close lets it go:
+    // the two come from different threads.
+    std::mutex releasing;
     std::unique_ptr<AlsaOutputDevice> sending;
   };
 

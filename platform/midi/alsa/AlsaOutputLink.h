@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 
 #include "platform/midi/alsa/AlsaSeqSender.h"
-#include "platform/midi/alsa/WirePacer.h"
+#include "platform/midi/alsa/OutputPacer.h"
 
 namespace kv5 {
 
@@ -29,15 +29,16 @@ class OutputLink {
   virtual void Interrupt() {}
 };
 
-// To a sequencer port: whole or in pieces, paced when the port stands for a hardware line.
+// To a sequencer port: whole or in pieces, paced when the port stands for a device with a buffer
+// that drops what does not fit.
 class SeqLink : public OutputLink {
  public:
-  SeqLink(SeqSender& sender, int ownPort, std::optional<WirePacer> pacer)
+  SeqLink(SeqSender& sender, int ownPort, std::unique_ptr<OutputPacer> pacer)
       : sender_(sender), ownPort_(ownPort), pacer_(std::move(pacer)) {}
 
   Outcome Send(const uint8_t* bytes, size_t count,
                const std::function<bool()>& cancelled) override {
-    switch (sender_.Send(ownPort_, bytes, count, pacer_ ? &*pacer_ : nullptr, cancelled)) {
+    switch (sender_.Send(ownPort_, bytes, count, pacer_.get(), cancelled)) {
       case SeqSender::Outcome::Sent:
         return Outcome::Sent;
       case SeqSender::Outcome::Cancelled:
@@ -51,7 +52,7 @@ class SeqLink : public OutputLink {
  private:
   SeqSender& sender_;
   const int ownPort_;
-  std::optional<WirePacer> pacer_;
+  const std::unique_ptr<OutputPacer> pacer_;
 };
 
 }  // namespace kv5

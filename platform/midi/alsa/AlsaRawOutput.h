@@ -8,6 +8,10 @@
 // or a fixed 50 ms sleep for drivers without one, such as many DIN interfaces) would add 50 ms to
 // each of an update's ~370 messages there, and it cannot be interrupted by Reset. Here the writer
 // sleeps until the driver has taken all but the last byte, and is woken once.
+//
+// A card that goes away (a USB cable pulled) ends the message at once, whatever the output is
+// doing: writing, waiting for room or waiting for the buffer to empty; and its close does not
+// wait out the kernel's ten-second drain of the bytes left in the buffer.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -18,6 +22,7 @@
 #include "platform/midi/alsa/AlsaCardPort.h"
 #include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/AlsaOutputLink.h"
+#include "platform/midi/alsa/RawMidiCalls.h"
 
 namespace kv5 {
 
@@ -27,7 +32,8 @@ class RawMidiOutput : public OutputLink {
   // with MMSYSERR_ALLOCATED (in *result), one that cannot be opened otherwise with
   // MMSYSERR_ERROR.
   static std::unique_ptr<RawMidiOutput> Open(const RawMidiAddress& address,
-                                             const AlsaConfig& config, MidiResult* result);
+                                             const AlsaConfig& config, MidiResult* result,
+                                             const RawMidiCalls& calls = RawMidiCalls{});
   ~RawMidiOutput() override;
   RawMidiOutput(const RawMidiOutput&) = delete;
   RawMidiOutput& operator=(const RawMidiOutput&) = delete;
@@ -36,16 +42,16 @@ class RawMidiOutput : public OutputLink {
   void Interrupt() override;
 
  private:
-  RawMidiOutput(snd_rawmidi_t* raw, int wakeFd, const AlsaConfig& config);
+  RawMidiOutput(const RawMidiCalls& calls, snd_rawmidi_t* raw, int wakeFd,
+                const AlsaConfig& config);
   // Waits until the kernel's buffer has room (it is empty but for at most one byte), the device
   // has gone, the stall limit passed or Interrupt was called.
   enum class Wait { Room, Interrupted, Stalled, Gone };
   Wait WaitForRoom();
   // After the last write: Sent once the buffer is empty.
-  Outcome WaitUntilEmpty();
-  // How much of the kernel's buffer is free, or a negative error code.
-  long FreeBytes();
+  Outcome WaitUntilEmpty(const std::function<bool()>& cancelled);
 
+  const RawMidiCalls calls_;
   snd_rawmidi_t* const raw_;
   const int wakeFd_;
   const size_t bufferBytes_;

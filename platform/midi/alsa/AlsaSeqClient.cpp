@@ -1,6 +1,9 @@
 #include "platform/midi/alsa/AlsaSeqClient.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <mutex>
 
 namespace kv5 {
@@ -8,6 +11,9 @@ namespace {
 
 // The library prints its own errors to stderr; the backend reports reasons itself.
 void QuietErrorHandler(const char*, int, const char*, int, const char*, ...) {}
+
+// The kernel numbers a client's ports below this.
+constexpr int kPortNumbers = 254;
 
 constexpr unsigned int kListedTypes =
     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION;
@@ -43,6 +49,15 @@ SeqClient OpenSeqClient(const std::string& name, const AlsaConfig& config, std::
   return seq;
 }
 
+std::string SeqClientCardName(const snd_seq_client_info_t* client) {
+  const int card = snd_seq_client_info_get_card(client);
+  char* name = nullptr;
+  if (card < 0 || snd_card_get_longname(card, &name) < 0 || name == nullptr) return {};
+  std::string longName = name;
+  std::free(name);
+  return longName;
+}
+
 std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, int ownClient) {
   const unsigned int wanted = direction == SeqDirection::Readable
                                   ? SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
@@ -59,6 +74,7 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
   while (snd_seq_query_next_client(seq, client) >= 0) {
     const int clientId = snd_seq_client_info_get_client(client);
     if (clientId == ownClient || clientId == SND_SEQ_CLIENT_SYSTEM) continue;
+    const std::string card = SeqClientCardName(client);
     snd_seq_port_info_set_client(port, clientId);
     snd_seq_port_info_set_port(port, -1);
     while (snd_seq_query_next_port(seq, port) >= 0) {
@@ -72,6 +88,7 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
       info.hardware = (type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
       info.label = {clientId, snd_seq_client_info_get_name(client),
                     snd_seq_port_info_get_name(port)};
+      info.card = card;
       ports.push_back(std::move(info));
     }
   }
@@ -88,11 +105,28 @@ std::vector<std::string> SeqPortNames(const std::vector<SeqPortInfo>& ports) {
 }
 
 int CreatePrivatePort(snd_seq_t* seq, const std::string& name, OwnPortRole role) {
+  snd_seq_port_info_t* info = nullptr;
+  snd_seq_port_info_t* taken = nullptr;
+  snd_seq_port_info_alloca(&info);
+  snd_seq_port_info_alloca(&taken);
+  snd_seq_port_info_set_name(info, name.c_str());
   // Without the subscription capabilities the port stays out of every other program's lists.
-  const unsigned int caps =
-      role == OwnPortRole::Receives ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ;
-  return snd_seq_create_simple_port(seq, name.c_str(), caps,
-                                    SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  snd_seq_port_info_set_capability(
+      info, role == OwnPortRole::Receives ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ);
+  snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  snd_seq_port_info_set_midi_channels(info, 16);
+  snd_seq_port_info_set_port_specified(info, 1);
+  // The numbers go round: one comes again only after every other was given.
+  static std::atomic<unsigned int> next{0};
+  int result = -EBUSY;
+  for (int tries = 0; tries < kPortNumbers; ++tries) {
+    const int number = static_cast<int>(next++ % kPortNumbers);
+    if (snd_seq_get_port_info(seq, number, taken) == 0) continue;
+    snd_seq_port_info_set_port(info, number);
+    result = snd_seq_create_port(seq, info);
+    if (result >= 0) return snd_seq_port_info_get_port(info);
+  }
+  return result;
 }
 
 }  // namespace kv5

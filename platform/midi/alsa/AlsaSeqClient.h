@@ -31,7 +31,13 @@ struct SeqPortInfo {
   int port = 0;
   bool hardware = false;  // a kernel MIDI device with a line behind it
   SeqPortLabel label;
+  // For a port of a sound card, the card's long name: where the card is plugged in (its USB
+  // path), so that two units of one model are told apart whichever card number each has.
+  std::string card;
 };
+
+// The long name of the card of a client that has one, else empty.
+std::string SeqClientCardName(const snd_seq_client_info_t* client);
 
 // The subscribable MIDI ports of every client but ownClient and the system client, ordered by
 // client and port number.
@@ -40,8 +46,9 @@ std::vector<SeqPortInfo> ListSeqPorts(snd_seq_t* seq, SeqDirection direction, in
 // The list's names for those ports (see DeviceListNames).
 std::vector<std::string> SeqPortNames(const std::vector<SeqPortInfo>& ports);
 
-// A port of our own client for one open device; no one else may subscribe to it. A negative
-// result is the library's error code.
+// A port of our own client for one open device; no one else may subscribe to it. Its number is
+// not one that a port of this process had shortly before, so events still queued for a closed
+// device never reach the next one. A negative result is the library's error code.
 enum class OwnPortRole { Receives, Sends };
 int CreatePrivatePort(snd_seq_t* seq, const std::string& name, OwnPortRole role);
 

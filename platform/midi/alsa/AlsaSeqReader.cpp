@@ -68,12 +68,13 @@ void SeqReader::ReadAvailable(snd_midi_event_t* decoder) {
         event->type <= SND_SEQ_EVENT_PORT_UNSUBSCRIBED) {
       if (notice_) notice_(*event);
     } else if (event->type == SND_SEQ_EVENT_SYSEX) {
-      sink_(port, static_cast<const uint8_t*>(event->data.ext.ptr), event->data.ext.len);
+      sink_(port, event->source, static_cast<const uint8_t*>(event->data.ext.ptr),
+            event->data.ext.len);
     } else if (decoder != nullptr) {
       unsigned char bytes[kShortMessageBytes];
       snd_midi_event_reset_decode(decoder);
       const long length = snd_midi_event_decode(decoder, bytes, sizeof bytes, event);
-      if (length > 0) sink_(port, bytes, static_cast<size_t>(length));
+      if (length > 0) sink_(port, event->source, bytes, static_cast<size_t>(length));
     }
   }
 }

@@ -1,7 +1,7 @@
 // The input thread of a sequencer client: reads every event that reaches the client's ports and
-// hands its MIDI bytes on, tagged with the port that received it. When the kernel reports that
-// events were lost (the client's input pool overflowed; the kernel then also discards what was
-// still unread), the loss is told before any byte that follows it.
+// hands its MIDI bytes on, tagged with the port that received it and the port that sent it. When
+// the kernel reports that events were lost (the client's input pool overflowed; the kernel then
+// also discards what was still unread), the loss is told before any byte that follows it.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -15,8 +15,10 @@ namespace kv5 {
 
 class SeqReader {
  public:
-  // Runs on the reader's thread; must not block.
-  using Sink = std::function<void(int port, const uint8_t* bytes, size_t count)>;
+  // Runs on the reader's thread; must not block. source is the sender's client:port, as the kernel
+  // stamps it (a client cannot give another's).
+  using Sink =
+      std::function<void(int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count)>;
   // Runs on the reader's thread; the lost events may have been meant for any port.
   using Loss = std::function<void()>;
   // Events of the sequencer's own (a client or port that starts or ends); must not block long.

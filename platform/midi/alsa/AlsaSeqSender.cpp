@@ -47,7 +47,8 @@ int SeqSender::SendEvent(int port, const uint8_t* bytes, size_t count,
 }
 
 SeqSender::Outcome SeqSender::SendPieces(int port, const uint8_t* bytes, size_t count,
-                                         WirePacer* pacer, const std::function<bool()>& cancelled) {
+                                         OutputPacer* pacer,
+                                         const std::function<bool()>& cancelled) {
   size_t offset = 0;
   while (offset < count) {
     const size_t piece = std::min(config_.pieceBytes, count - offset);
@@ -70,7 +71,7 @@ SeqSender::Outcome SeqSender::SendPieces(int port, const uint8_t* bytes, size_t 
   return Outcome::Sent;
 }
 
-SeqSender::Outcome SeqSender::Send(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
+SeqSender::Outcome SeqSender::Send(int port, const uint8_t* bytes, size_t count, OutputPacer* pacer,
                                    const std::function<bool()>& cancelled) {
   if (pacer != nullptr || count > config_.largestWholeEvent)
     return SendPieces(port, bytes, count, pacer, cancelled);

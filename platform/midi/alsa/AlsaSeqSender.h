@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "platform/midi/alsa/AlsaConfig.h"
-#include "platform/midi/alsa/WirePacer.h"
+#include "platform/midi/alsa/OutputPacer.h"
 
 namespace kv5 {
 
@@ -22,18 +22,18 @@ class SeqSender {
   // Whole events, pieces and the stall limit as the configuration says.
   SeqSender(snd_seq_t* seq, const AlsaConfig& config) : seq_(seq), config_(config) {}
 
-  // Sends the bytes from port: towards a hardware line (pacer not null) in paced pieces,
+  // Sends the bytes from port: towards a device with a buffer (pacer not null) in paced pieces,
   // otherwise whole or in pieces by size. A message that finds no room is tried again until the
   // stall limit; a failed try costs the receiver its unread events, so none is provoked on
   // purpose. cancelled is asked between tries.
-  Outcome Send(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
+  Outcome Send(int port, const uint8_t* bytes, size_t count, OutputPacer* pacer,
                const std::function<bool()>& cancelled);
 
  private:
   // One event, retried while the receivers' pools are full: 0, or the error that ended it.
   int SendEvent(int port, const uint8_t* bytes, size_t count,
                 const std::function<bool()>& cancelled);
-  Outcome SendPieces(int port, const uint8_t* bytes, size_t count, WirePacer* pacer,
+  Outcome SendPieces(int port, const uint8_t* bytes, size_t count, OutputPacer* pacer,
                      const std::function<bool()>& cancelled);
   int WriteEvent(int port, const uint8_t* bytes, size_t count);
 

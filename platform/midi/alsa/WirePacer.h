@@ -8,18 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/midi/alsa/OutputPacer.h"
+
 namespace kv5 {
 
-class WirePacer {
+class WirePacer : public OutputPacer {
  public:
-  using Clock = std::chrono::steady_clock;
-
   WirePacer(size_t bufferBytes, uint32_t bytesPerSecond);
 
-  // How long to wait from now before bytes more may be handed to the port.
-  Clock::duration DelayBefore(size_t bytes, Clock::time_point now);
-  // The bytes were handed to the port at now.
-  void Sent(size_t bytes, Clock::time_point now);
+  Clock::duration DelayBefore(size_t bytes, Clock::time_point now) override;
+  void Sent(size_t bytes, Clock::time_point now) override;
 
  private:
   void Drain(Clock::time_point now);

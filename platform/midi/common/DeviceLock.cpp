@@ -1,21 +1,21 @@
 #include "platform/midi/common/DeviceLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 namespace kv5 {
 namespace {
 
-// flock is held per open file: a second open of the same file in this process would be refused
-// like another process's, so the opens of this process share one descriptor per device.
+// A socket name is held by one socket at a time: a second bind in this process would be refused
+// like another process's, so the opens of this process share one socket per device.
 struct Shared {
   int fd = -1;
   int users = 0;
@@ -31,76 +31,68 @@ std::map<std::string, Shared>& Registry() {
   return registry;
 }
 
-class FileDeviceLock : public DeviceLock {
+class SocketDeviceLock : public DeviceLock {
  public:
-  explicit FileDeviceLock(std::string path) : path_(std::move(path)) {}
-  ~FileDeviceLock() override {
+  explicit SocketDeviceLock(std::string name) : name_(std::move(name)) {}
+  ~SocketDeviceLock() override {
     std::lock_guard<std::mutex> hold(RegistryLock());
-    auto found = Registry().find(path_);
+    auto found = Registry().find(name_);
     if (found == Registry().end() || --found->second.users > 0) return;
-    ::close(found->second.fd);  // releases the flock
+    ::close(found->second.fd);  // the name is free again
     Registry().erase(found);
   }
 
  private:
-  const std::string path_;
+  const std::string name_;
 };
 
-bool OwnPrivateFolder(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return false;
-  return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
-// Device names may hold any character: the file name keeps the plain ones and a hash of the
-// whole key, so that two keys never share a file and no name grows too long.
-std::string FileName(const std::string& key) {
+// Device names may hold any character and be long: the socket's name is a hash of the whole key.
+std::string SocketName(const std::string& space, const std::string& key) {
   uint64_t hash = 1469598103934665603ull;
-  std::string plain;
-  for (const char c : key) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (plain.size() < 96) plain += keep ? c : '_';
-  }
-  char suffix[24];
-  std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(hash));
-  return plain + suffix + ".lock";
+  for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  std::string name = "kv5update-device/";
+  name.append(space.substr(0, 40)).append("/").append(digits);
+  return name;
 }
 
 }  // namespace
 
-std::string DefaultDeviceLockFolder() {
-  const std::string uid = std::to_string(::getuid());
-  const std::string runtime = "/run/user/" + uid;
-  struct stat info {};
-  if (::lstat(runtime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid())
-    return runtime + "/kv5update-devices";
-  return "/tmp/kv5update-devices-" + uid;
-}
-
-DeviceLockResult ClaimDeviceLock(const std::string& folder, const std::string& key,
-                                 std::unique_ptr<DeviceLock>* held) {
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return DeviceLockResult::Unavailable;
-  if (!OwnPrivateFolder(folder)) return DeviceLockResult::Unavailable;
-  const std::string path = folder + "/" + FileName(key);
-
+DeviceLockResult ClaimDeviceLock(const std::string& key, std::unique_ptr<DeviceLock>* held,
+                                 const std::string& space) {
+  const std::string name = SocketName(space, key);
   std::lock_guard<std::mutex> hold(RegistryLock());
-  auto found = Registry().find(path);
+  auto found = Registry().find(name);
   if (found != Registry().end()) {
     ++found->second.users;
-    *held = std::make_unique<FileDeviceLock>(path);
+    *held = std::make_unique<SocketDeviceLock>(name);
     return DeviceLockResult::Held;
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return DeviceLockResult::Unavailable;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  // An abstract name: a leading zero byte, no file; it lives as long as the socket.
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const socklen_t length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
     const int error = errno;
     ::close(fd);
-    return error == EWOULDBLOCK ? DeviceLockResult::TakenByPeer : DeviceLockResult::Unavailable;
+    return error == EADDRINUSE ? DeviceLockResult::TakenByPeer : DeviceLockResult::Unavailable;
   }
-  Registry()[path] = Shared{fd, 1};
-  *held = std::make_unique<FileDeviceLock>(path);
+  Registry()[name] = Shared{fd, 1};
+  *held = std::make_unique<SocketDeviceLock>(name);
   return DeviceLockResult::Held;
+}
+
+std::string CardPortLockKey(const std::string& cardLongName, int device, int subdevice,
+                            bool output) {
+  std::string key = "card\n";
+  key.append(cardLongName).append("\n").append(std::to_string(device)).append(",");
+  key.append(std::to_string(subdevice)).append(output ? "\nout" : "\nin");
+  return key;
 }
 
 }  // namespace kv5

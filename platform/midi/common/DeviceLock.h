@@ -1,7 +1,7 @@
-// One updater per device: a lock per open device, shared by the processes of one user through a
-// file in a lock folder of that user. The kernel releases it when the process ends, however it
-// ends. Within one process a device may be opened more than once; the lock is held while any of
-// those opens lasts.
+// One updater per device: a lock per open device, shared by every process of the machine (of
+// every user, whichever MIDI system it reaches the device through), held in the name of an
+// abstract local socket. The kernel releases it when the process ends, however it ends. Within one
+// process a device may be opened more than once; the lock is held while any of those opens lasts.
 #pragma once
 
 #include <memory>
@@ -17,16 +17,18 @@ class DeviceLock {
 enum class DeviceLockResult {
   Held,         // the lock is this process's until the returned object goes
   TakenByPeer,  // another process has the device open
-  Unavailable,  // the lock folder cannot be used; the device opens without a lock
+  Unavailable,  // no local socket can be made; the device opens without a lock
 };
 
-// Claims the lock of key (any text that names the device and its direction) in folder, creating
-// the folder (mode 0700) when it is missing. A folder that is not a directory owned by this user
-// and closed to others is not used.
-DeviceLockResult ClaimDeviceLock(const std::string& folder, const std::string& key,
-                                 std::unique_ptr<DeviceLock>* held);
+// Claims the lock of key (any text that names the device and its direction). space keeps a set of
+// locks apart from the updater's own (tests); empty for the updater's.
+DeviceLockResult ClaimDeviceLock(const std::string& key, std::unique_ptr<DeviceLock>* held,
+                                 const std::string& space = "");
 
-// This user's lock folder: under /run/user/<uid> when that is the user's own, else under /tmp.
-std::string DefaultDeviceLockFolder();
+// The key of one direction of a sound card's MIDI port, the same whichever way it is reached:
+// the card's raw device, the sequencer's bridge, a JACK server's bridge. The card's long name
+// carries where it is plugged in (its USB path), so two units of one model differ.
+std::string CardPortLockKey(const std::string& cardLongName, int device, int subdevice,
+                            bool output);
 
 }  // namespace kv5

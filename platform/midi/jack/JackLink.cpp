@@ -1,6 +1,11 @@
 #include "platform/midi/jack/JackLink.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <vector>
+
+#include "platform/midi/jack/JackCardPorts.h"
 
 namespace kv5 {
 namespace {
@@ -39,13 +44,37 @@ std::shared_ptr<JackClient> JackLink::Reconnect() {
   return client_;
 }
 
+std::optional<CardPortAddress> JackLink::CardPortOf(const std::string& theirs) {
+  std::shared_ptr<JackClient> client = Current();
+  if (client->ServerGone()) return std::nullopt;
+  jack_port_t* port = jack_port_by_name(client->Get(), theirs.c_str());
+  if (port == nullptr) return std::nullopt;
+  const size_t size = static_cast<size_t>(jack_port_name_size());
+  std::vector<char> first(size);
+  std::vector<char> second(size);
+  char* aliases[2] = {first.data(), second.data()};
+  const int count = jack_port_get_aliases(port, aliases);
+  std::vector<std::string> names;
+  for (int i = 0; i < count && i < 2; ++i) names.emplace_back(aliases[i]);
+  return CardPortOfJackPort(theirs, names);
+}
+
 MidiResult JackLink::LockDevice(const std::string& theirs, bool output,
                                 std::unique_ptr<DeviceLock>* held) {
-  const std::string folder =
-      config_.lockFolder.empty() ? DefaultDeviceLockFolder() : config_.lockFolder;
-  const std::string key = "jack\n" + serverName_ + "\n" + (output ? "out\n" : "in\n") + theirs;
-  return ClaimDeviceLock(folder, key, held) == DeviceLockResult::TakenByPeer ? MMSYSERR_ALLOCATED
-                                                                             : MMSYSERR_NOERROR;
+  // A card behind a bridge is locked as the card port itself; a program's port as a port of this
+  // user's server (another user's server of the same name is another server).
+  std::string key;
+  if (const auto card = CardPortOf(theirs)) {
+    if (const auto longName = ReadCardLongName(card->card))
+      key = CardPortLockKey(*longName, card->device, card->subdevice, output);
+  }
+  if (key.empty()) {
+    key.append("jack\n").append(std::to_string(getuid())).append("\n").append(serverName_);
+    key.append(output ? "\nout\n" : "\nin\n").append(theirs);
+  }
+  return ClaimDeviceLock(key, held, config_.lockSpace) == DeviceLockResult::TakenByPeer
+             ? MMSYSERR_ALLOCATED
+             : MMSYSERR_NOERROR;
 }
 
 void JackLink::RunCheck(const std::function<void()>& check) {

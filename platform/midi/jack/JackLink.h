@@ -6,9 +6,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/midi/MidiServices.h"
+#include "platform/midi/common/CardMidiState.h"
 #include "platform/midi/common/DeviceLock.h"
 #include "platform/midi/jack/JackClient.h"
 #include "platform/midi/jack/JackConfig.h"
@@ -32,8 +34,10 @@ class JackLink {
   void RunCheck(const std::function<void()>& check);
 
   // Takes the lock of one direction of a far port: MMSYSERR_ALLOCATED when another process has it
-  // open. Without a usable lock folder the device opens unlocked.
+  // open. Where no lock can be made the device opens unlocked.
   MidiResult LockDevice(const std::string& theirs, bool output, std::unique_ptr<DeviceLock>* held);
+  // The sound card port behind a far port that a bridge made of it; nullopt for a program's port.
+  std::optional<CardPortAddress> CardPortOf(const std::string& theirs);
 
   const JackConfig& Config() const { return config_; }
   // The server the clients of this process talk to, as libjack picks it; part of device locks.

@@ -1,5 +1,6 @@
 #include "platform/midi/jack/JackMidiOut.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace kv5 {
@@ -15,9 +16,12 @@ void JackMidiOut::CheckDevices() {
     if (device->vanished.load() || device->client->HasPort(device->theirs)) continue;
     device->vanished = true;
     // What is queued comes back done now: at once when the server has gone, else in the next
-    // cycle. A send that comes later finds the device vanished.
+    // cycle. A send that comes later finds the device vanished; one its owner closed meanwhile
+    // has no stream left.
     std::lock_guard<std::mutex> sending(device->sending);
+    if (!device->stream) continue;
     device->stream->Cancel();
+    if (device->pacer) device->pacer->Dropped();
   }
 }
 
@@ -38,8 +42,15 @@ MidiResult JackMidiOut::Open(MidiOutHandle* handle, uint32_t device) {
 
   const JackConfig& config = link_.Config();
   opened->port = std::make_unique<JackPort>(client, ours);
-  opened->stream = std::make_unique<JackOutputStream>(client, ours, config.cycleByteLimit,
-                                                      config.outputQueueLength);
+  size_t cycleBytes = config.cycleByteLimit;
+  if (const auto card = link_.CardPortOf(theirs)) {
+    opened->pacer = std::make_unique<JackBridgePacer>(
+        *card, config.bridgeInFlightBytes, std::chrono::microseconds(config.bridgeRecheckUs));
+    cycleBytes =
+        cycleBytes == 0 ? config.bridgeCycleBytes : std::min(cycleBytes, config.bridgeCycleBytes);
+  }
+  opened->stream = std::make_unique<JackOutputStream>(
+      client, ours, cycleBytes, config.outputQueueLength, opened->pacer.get());
   if (!opened->stream->Attached()) return MMSYSERR_NOMEM;
   // A message written before the connection is in place would be lost.
   if (!client.ConnectAndWait(opened->port->Name(), theirs, ours, theirs,
@@ -91,6 +102,7 @@ MidiResult JackMidiOut::LongMsg(MidiOutHandle handle, MidiHeader* header) {
     header->dwFlags = flags & ~MHDR_INQUEUE;
     return MIDIERR_NOTREADY;
   }
+  if (device->pacer) device->pacer->Queued(header->dwBufferLength);
   return MMSYSERR_NOERROR;
 }
 
@@ -99,6 +111,7 @@ MidiResult JackMidiOut::Reset(MidiOutHandle handle) {
   if (!device) return MMSYSERR_INVALHANDLE;
   std::lock_guard<std::mutex> sending(device->sending);
   device->stream->Cancel();
+  if (device->pacer) device->pacer->Dropped();
   return MMSYSERR_NOERROR;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/midi/MidiServices.h"
 #include "platform/midi/common/DeviceLock.h"
 #include "platform/midi/common/DeviceTable.h"
+#include "platform/midi/jack/JackBridgePacer.h"
 #include "platform/midi/jack/JackClient.h"
 #include "platform/midi/jack/JackDeviceList.h"
 #include "platform/midi/jack/JackLink.h"
@@ -46,6 +47,7 @@ class JackMidiOut : public MidiOutServices {
     std::shared_ptr<JackClient> client;
     std::string theirs;
     std::unique_ptr<JackPort> port;
+    std::unique_ptr<JackBridgePacer> pacer;  // towards a card behind a bridge; outlives the stream
     std::unique_ptr<JackOutputStream> stream;
     std::mutex sending;  // one producer at a time for the stream
     // Set before the stream is cancelled: a send that takes `sending` later sees it.

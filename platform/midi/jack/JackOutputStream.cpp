@@ -10,8 +10,12 @@
 namespace kv5 {
 
 JackOutputStream::JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit,
-                                   size_t queueLength)
-    : client_(client), port_(port), cycleByteLimit_(cycleByteLimit), jobs_(queueLength) {
+                                   size_t queueLength, JackBridgePacer* pacer)
+    : client_(client),
+      port_(port),
+      cycleByteLimit_(cycleByteLimit),
+      pacer_(pacer),
+      jobs_(queueLength) {
   attached_ = client_.Attach(this);
 }
 
@@ -80,22 +84,30 @@ void JackOutputStream::Process(jack_nframes_t frames) noexcept {
   }
 
   size_t budget = cycleByteLimit_ > 0 ? cycleByteLimit_ : SIZE_MAX;
-  while (budget > 0) {
+  if (pacer_ != nullptr) budget = std::min(budget, pacer_->Allowance());
+  for (;;) {
     if (!hasCurrent_) {
       if (!jobs_.Pop(&current_)) return;
       hasCurrent_ = true;
       written_ = 0;
+    }
+    if (written_ == current_.length) {
+      // Towards a card behind a bridge a message is sent once the card has taken it, as through
+      // its raw device; the next one waits until then.
+      if (pacer_ != nullptr && !pacer_->Delivered(deliveredAt_)) return;
+      hasCurrent_ = false;
+      Complete(current_);
+      continue;
     }
     const size_t room = std::min(budget, jack_midi_max_event_size(buffer));
     const size_t piece = std::min<size_t>(room, current_.length - written_);
     if (piece == 0) return;
     if (jack_midi_event_write(buffer, 0, current_.data + written_, piece) != 0) return;
     bufferHoldsEvents_.store(true);
+    if (pacer_ != nullptr) deliveredAt_ = pacer_->Wrote(piece);
     written_ += static_cast<uint32_t>(piece);
     budget -= piece;
     if (written_ < current_.length) return;  // the rest goes into the next cycle
-    hasCurrent_ = false;
-    Complete(current_);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/midi/jack/JackBridgePacer.h"
 #include "platform/midi/jack/JackClient.h"
 #include "platform/midi/jack/SpscRing.h"
 
@@ -17,10 +18,11 @@ namespace kv5 {
 class JackOutputStream : public JackProcessStream {
  public:
   // cycleByteLimit: the most bytes written into one cycle; 0 for as many as the port buffer
-  // holds. queueLength: the most messages queued at once. The stream attaches itself to the
-  // client's process callback.
-  JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit,
-                   size_t queueLength);
+  // holds. queueLength: the most messages queued at once. pacer (may be null, else outlives the
+  // stream): how many bytes may be written now, towards a card behind a bridge. The stream
+  // attaches itself to the client's process callback.
+  JackOutputStream(JackClient& client, jack_port_t* port, size_t cycleByteLimit, size_t queueLength,
+                   JackBridgePacer* pacer = nullptr);
   // Detaches once the port buffer is empty (a buffer left with events would repeat them in every
   // cycle until the port goes); whatever is still queued comes back done without being sent.
   ~JackOutputStream() override;
@@ -60,6 +62,7 @@ class JackOutputStream : public JackProcessStream {
   JackClient& client_;
   jack_port_t* const port_;
   const size_t cycleByteLimit_;
+  JackBridgePacer* const pacer_;
   SpscRing<Job> jobs_;
   std::atomic<uint32_t> outstanding_{0};
   std::atomic<uint32_t> cancelRequested_{0};
@@ -72,6 +75,7 @@ class JackOutputStream : public JackProcessStream {
   Job current_{};
   bool hasCurrent_ = false;
   uint32_t written_ = 0;
+  uint64_t deliveredAt_ = 0;  // the pacer's count once the current message is written
 };
 
 }  // namespace kv5

@@ -13,8 +13,9 @@
 namespace kv5::guest {
 namespace {
 
-long CountOf(const std::vector<std::string>& names, const std::string& name) {
-  return std::count(names.begin(), names.end(), name);
+template <typename T, typename U>
+long CountOf(const std::vector<T>& items, const U& item) {
+  return std::count(items.begin(), items.end(), item);
 }
 
 TEST(AlsaGuestDevices, ListsShowOtherClientsPortsByTheNameRuleInAStableOrder) {
@@ -120,6 +121,40 @@ TEST(AlsaGuestDevices, AnIndexOpensTheListedPortOrNothingAndAGoneDeviceFailsSend
   EXPECT_EQ(backend->Out().Open(&handle, static_cast<uint32_t>(unit)), MMSYSERR_BADDEVICEID);
 }
 
+// The reader resets the outputs of a unit that goes away while the owner closes them: the two
+// meet on one device from two threads (a version check closes its ports at its end, just when a
+// unit may be unplugged). With many outputs on one unit the reader's resets take long enough for
+// the closes to meet them. Run under ThreadSanitizer in the test machine as well.
+TEST(AlsaGuestDevices, AUnitThatGoesAwayWhileItsOutputsCloseLeavesNothingBehind) {
+  std::string error;
+  auto backend = OpenAlsaMidi(&error);
+  ASSERT_NE(backend, nullptr) << error;
+  MidiOutServices& out = backend->Out();
+  uint8_t probe[] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+  for (int round = 0; round < 5; ++round) {
+    auto unit = OpenAlsaEndpoint("Vanishing Unit", &error);
+    ASSERT_NE(unit, nullptr) << error;
+    const int device = IndexOf(DeviceNames(out), "Vanishing Unit");
+    ASSERT_GE(device, 0);
+    std::vector<MidiOutHandle> handles(24);
+    for (MidiOutHandle& handle : handles)
+      ASSERT_EQ(out.Open(&handle, static_cast<uint32_t>(device)), MMSYSERR_NOERROR);
+    std::thread unplug([&] { unit.reset(); });
+    // The closes start as soon as the reader has begun with the vanished devices.
+    MidiHeader header;
+    header.lpData = probe;
+    header.dwBufferLength = sizeof probe;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitLimitMs);
+    while (out.PrepareHeader(handles.front(), &header) == MMSYSERR_NOERROR &&
+           std::chrono::steady_clock::now() < deadline)
+      header.dwFlags = 0;
+    for (auto handle = handles.rbegin(); handle != handles.rend(); ++handle)
+      EXPECT_EQ(out.Close(*handle), MMSYSERR_NOERROR);
+    unplug.join();
+  }
+}
+
 TEST(AlsaGuestDevices, InputHandsBackOneBufferPerSysexAndResetGivesBackAnEmptyOne) {
   std::string error;
   auto backend = OpenAlsaMidi(&error);
@@ -160,6 +195,62 @@ TEST(AlsaGuestDevices, InputHandsBackOneBufferPerSysexAndResetGivesBackAnEmptyOn
   EXPECT_FALSE(input.Header().dwFlags & MHDR_INQUEUE);
   EXPECT_EQ(input.Close(), MMSYSERR_NOERROR);
   EXPECT_EQ(input.Entries().size(), 5u);
+}
+
+// Any client may send to our ports directly: an open input takes only what its own source sends,
+// and only the system's announcements say that a device went away. A device opened after a
+// close has a port number of its own, so what was still queued for the closed one stays out.
+TEST(AlsaGuestDevices, InputTakesOnlyItsSourcesMessagesAndOnlyTheSystemReportsAGoneDevice) {
+  std::string error;
+  auto backend = OpenAlsaMidi(&error);
+  ASSERT_NE(backend, nullptr) << error;
+  auto unit = OpenAlsaEndpoint("TELVOR Q9", &error);
+  ASSERT_NE(unit, nullptr) << error;
+  EndpointInbox inbox(*unit);
+  auto intruder = PlainSeqClient::Open("Intruder", &error);
+  ASSERT_NE(intruder, nullptr) << error;
+  const int intruderPort = intruder->AddPort("out", true, false);
+  ASSERT_GE(intruderPort, 0);
+  InputCollector input(backend->In(), 8192);
+  ASSERT_EQ(input.Open(static_cast<uint32_t>(IndexOf(DeviceNames(backend->In()), "TELVOR Q9"))),
+            MMSYSERR_NOERROR);
+  MidiOutHandle output = 0;
+  ASSERT_EQ(backend->Out().Open(
+                &output, static_cast<uint32_t>(IndexOf(DeviceNames(backend->Out()), "TELVOR Q9"))),
+            MMSYSERR_NOERROR);
+
+  const Bytes forged = MakeSysex(15, 7);
+  EXPECT_GE(
+      intruder->SendToEveryPortOf("TELVOR Q9 Updater", intruderPort, forged.data(), forged.size()),
+      2);
+  EXPECT_GE(intruder->SendExitNoticeToEveryPortOf("TELVOR Q9 Updater", intruderPort, "TELVOR Q9"),
+            2);
+  const Bytes reply = MakeSysex(15, 8);
+  ASSERT_TRUE(unit->Send(reply.data(), reply.size()));
+  ASSERT_TRUE(input.WaitForBytes(reply.size()));
+  EXPECT_EQ(input.Entries(), std::vector<Bytes>{reply});
+  // The output is not taken for gone: a message still reaches the unit.
+  Bytes request = MakeSysex(6, 9);
+  MidiHeader header;
+  header.lpData = request.data();
+  header.dwBufferLength = static_cast<uint32_t>(request.size());
+  ASSERT_EQ(backend->Out().PrepareHeader(output, &header), MMSYSERR_NOERROR);
+  ASSERT_EQ(backend->Out().LongMsg(output, &header), MMSYSERR_NOERROR);
+  EXPECT_EQ(inbox.Next(), request);
+  ASSERT_TRUE(WaitHeaderDone(header.dwFlags, std::chrono::milliseconds(kWaitLimitMs)));
+  EXPECT_EQ(backend->Out().UnprepareHeader(output, &header), MMSYSERR_NOERROR);
+  EXPECT_EQ(backend->Out().Close(output), MMSYSERR_NOERROR);
+
+  const auto portsBefore = intruder->PortsOf("TELVOR Q9 Updater");
+  ASSERT_EQ(backend->In().Reset(input.Handle()), MMSYSERR_NOERROR);
+  ASSERT_EQ(input.Close(), MMSYSERR_NOERROR);
+  ASSERT_EQ(input.Open(static_cast<uint32_t>(IndexOf(DeviceNames(backend->In()), "TELVOR Q9"))),
+            MMSYSERR_NOERROR);
+  const auto portsAfter = intruder->PortsOf("TELVOR Q9 Updater");
+  EXPECT_EQ(std::count_if(portsAfter.begin(), portsAfter.end(),
+                          [&](int port) { return CountOf(portsBefore, port) == 0; }),
+            1)
+      << "the reopened input took the closed one's number";
 }
 
 TEST(AlsaGuestDevices, OutputReturnsAtOnceAndAStalledReceiverCannotKeepAHeader) {

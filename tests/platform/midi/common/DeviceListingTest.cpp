@@ -30,22 +30,12 @@ TEST(ListedNames, RepeatedNamesAreNumberedInListOrder) {
 
 class DeviceLockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kv5-device-lock-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    parent_ = pattern;
-    folder_ = parent_ + "/locks";
-  }
-  void TearDown() override {
-    [[maybe_unused]] int ignored = std::system(("rm -rf '" + parent_ + "'").c_str());
-  }
-
   // The result another process gets for key (0 held, 1 taken, 2 unavailable): a program of its
   // own, since a forked copy would share this process's locks.
   int ClaimInChild(const std::string& key) {
     const pid_t child = fork();
     if (child == 0) {
-      execl(KV5_DEVICE_LOCK_PROBE, KV5_DEVICE_LOCK_PROBE, folder_.c_str(), key.c_str(), nullptr);
+      execl(KV5_DEVICE_LOCK_PROBE, KV5_DEVICE_LOCK_PROBE, space_.c_str(), key.c_str(), nullptr);
       _exit(127);
     }
     int status = 0;
@@ -53,28 +43,25 @@ class DeviceLockTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string parent_;
-  std::string folder_;
+  // Apart from every other run of these tests and from the updaters on this machine.
+  const std::string space_ = "test-" + std::to_string(getpid());
 };
 
 TEST_F(DeviceLockTest, AnOpenDeviceIsRefusedToAnotherProcessAndSharedWithinThisOne) {
   std::unique_ptr<DeviceLock> first;
   std::unique_ptr<DeviceLock> second;
-  ASSERT_EQ(ClaimDeviceLock(folder_, "jack\nTELVOR Q9:midi_in", &first), DeviceLockResult::Held);
-  EXPECT_EQ(ClaimDeviceLock(folder_, "jack\nTELVOR Q9:midi_in", &second), DeviceLockResult::Held);
-  EXPECT_EQ(ClaimInChild("jack\nTELVOR Q9:midi_in"), 1);
-  EXPECT_EQ(ClaimInChild("jack\nTELVOR Q9:midi_out"), 0);
+  const std::string in = CardPortLockKey("TELVOR TELVOR Q9 at usb-0000:00:14.0-2", 0, 0, false);
+  const std::string out = CardPortLockKey("TELVOR TELVOR Q9 at usb-0000:00:14.0-2", 0, 0, true);
+  const std::string twin = CardPortLockKey("TELVOR TELVOR Q9 at usb-0000:00:14.0-3", 0, 0, false);
+  ASSERT_EQ(ClaimDeviceLock(in, &first, space_), DeviceLockResult::Held);
+  EXPECT_EQ(ClaimDeviceLock(in, &second, space_), DeviceLockResult::Held);
+  EXPECT_EQ(ClaimInChild(in), 1);
+  EXPECT_EQ(ClaimInChild(out), 0);
+  EXPECT_EQ(ClaimInChild(twin), 0) << "a second unit of the same model, plugged in elsewhere";
   first.reset();
-  EXPECT_EQ(ClaimInChild("jack\nTELVOR Q9:midi_in"), 1) << "held while any open lasts";
+  EXPECT_EQ(ClaimInChild(in), 1) << "held while any open lasts";
   second.reset();
-  EXPECT_EQ(ClaimInChild("jack\nTELVOR Q9:midi_in"), 0);
-}
-
-TEST_F(DeviceLockTest, AFolderOpenToOthersIsNotUsed) {
-  ASSERT_EQ(mkdir(folder_.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(folder_.c_str(), 0777), 0);
-  std::unique_ptr<DeviceLock> held;
-  EXPECT_EQ(ClaimDeviceLock(folder_, "alsa\nout\n128:0", &held), DeviceLockResult::Unavailable);
+  EXPECT_EQ(ClaimInChild(in), 0);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The JACK backend's parts that need no server: the realtime ring and the device name rule.
+// The JACK backend's parts that need no server: the realtime ring, the device name rule, and the
+// card port behind a bridge's port.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/midi/jack/JackCardPorts.h"
 #include "platform/midi/jack/JackDeviceNames.h"
 #include "platform/midi/jack/SpscRing.h"
 
@@ -93,6 +95,20 @@ TEST(JackDeviceNamesTest, NamesAreCutToTheCapabilityRecordWithoutBreakingCharact
   EXPECT_EQ(TruncateUtf8("ab\xC3\x9C", 3), "ab");
   EXPECT_EQ(TruncateUtf8("ab\xC3\x9C", 4), "ab\xC3\x9C");
   EXPECT_EQ(TruncateUtf8("short", 31), "short");
+}
+
+TEST(JackCardPortsTest, TheBridgesNamesTellTheCardPort) {
+  // jackd's own raw MIDI bridge: card 1, device 0, subdevice 0, counted from 1 in the alias.
+  EXPECT_EQ(ParseRawBridgeAlias("system:2-1 TELVOR Q9 1 out"), (CardPortAddress{1, 0, 0}));
+  EXPECT_EQ(ParseRawBridgeAlias("system:3-2 Q9 Interface MIDI 2 in"), (CardPortAddress{2, 1, 1}));
+  EXPECT_EQ(ParseRawBridgeAlias("system:playback_1"), std::nullopt);
+  // a2jmidid: the sequencer client's number in brackets; a2jmidid -u leaves it out.
+  const auto a2j = ParseA2jPortName("a2j:TELVOR Q9 [20] (playback): TELVOR Q9 MIDI 1");
+  ASSERT_TRUE(a2j.has_value());
+  EXPECT_EQ(a2j->client, 20);
+  EXPECT_EQ(a2j->port, "TELVOR Q9 MIDI 1");
+  EXPECT_EQ(ParseA2jPortName("a2j:TELVOR Q9 (playback): TELVOR Q9 MIDI 1"), std::nullopt);
+  EXPECT_EQ(ParseA2jPortName("TELVOR Q9:MIDI In"), std::nullopt);
 }
 
 }  // namespace

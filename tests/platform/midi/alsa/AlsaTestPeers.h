@@ -29,6 +29,13 @@ class PlainSeqClient {
   int InputPool();
   // Sends the bytes as one SysEx event from port to its subscribers: 0, or a negative error code.
   int SendOneEvent(int port, const uint8_t* bytes, size_t count);
+  // As a misbehaving program could: sends bytes as a SysEx event from port straight to every port
+  // of the client named target, or a notice that the client named gone has ended. The number of
+  // ports reached, or a negative error code.
+  int SendToEveryPortOf(const std::string& target, int port, const uint8_t* bytes, size_t count);
+  int SendExitNoticeToEveryPortOf(const std::string& target, int port, const std::string& gone);
+  // The numbers of the ports the client so named has now.
+  std::vector<int> PortsOf(const std::string& name);
   // Reads SysEx events until one ends with F7 or timeoutMs pass without an event; their bytes,
   // and in *events (if given) how many events carried them.
   std::vector<uint8_t> ReceiveSysex(int timeoutMs, int* events = nullptr);

@@ -101,20 +101,31 @@ TEST(WirePacer, LetsABufferFullGoAtOnceThenFollowsTheLine) {
 }
 
 TEST(AlsaCardPort, PortsMapToTheRawDeviceTheKernelBridgedThem) {
-  // A USB interface with two output jacks on device 0 and one on device 1: ports 0, 1 and 32.
-  const std::vector<CardRawOutput> usb = {{0, "Q9 Interface", 2}, {1, "Q9 Interface", 1}};
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 1, usb), (RawMidiAddress{2, 0, 1}));
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 32, usb), (RawMidiAddress{2, 1, 0}));
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 2, usb), std::nullopt);   // no third jack
-  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", 33, usb), std::nullopt);  // nor a second on 1
+  // A USB interface with two output jacks on device 0 and one on device 1: ports 0, 1 and 32,
+  // named by the driver's subdevice names, or by the device's name where it gives none.
+  const std::vector<CardRawOutput> usb = {{0, "Q9 Interface", 2, 2, {"Q9 MIDI 1", "Q9 MIDI 2"}},
+                                          {1, "Q9 Interface", 1, 1, {""}}};
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 MIDI 2", 1, usb), (RawMidiAddress{2, 0, 1, true}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 Interface", 32, usb),
+            (RawMidiAddress{2, 1, 0, true}));
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 MIDI 3", 2, usb), std::nullopt);  // no third
+  EXPECT_EQ(MatchCardPort(2, "Q9 Interface", "Q9 Interface-1", 33, usb), std::nullopt);
   EXPECT_EQ((RawMidiAddress{2, 1, 0}).Name(), "hw:2,1,0");
+  // Another client of the same card, a synthesizer's, numbers its ports from 0 as well.
+  EXPECT_EQ(MatchCardPort(2, "Q9 Synth", "Q9 Synth Port 0", 0, usb), std::nullopt);
+  // Unnamed subdevices are numbered when the device has several.
+  const std::vector<CardRawOutput> din = {{0, "", 2, 2, {"", ""}}};
+  EXPECT_EQ(BridgedPortName(4, din[0], 1), "MIDI 4-0-1");
+  EXPECT_EQ(MatchCardPort(4, "DIN", "MIDI 4-0-1", 1, din), (RawMidiAddress{4, 0, 1, true}));
   // Virtual raw MIDI: a client per device, each with port 0; device 1 is not device 0's port 0.
-  const std::vector<CardRawOutput> virmidi = {{0, "Virtual Raw MIDI", 16},
-                                              {1, "Virtual Raw MIDI", 16}};
-  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", 0, virmidi), (RawMidiAddress{3, 1, 0}));
-  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-0", 0, virmidi), (RawMidiAddress{3, 0, 0}));
-  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", 1, virmidi), std::nullopt);
-  EXPECT_EQ(MatchCardPort(3, "Card Without Outputs", 0, {}), std::nullopt);
+  const std::vector<CardRawOutput> virmidi = {{0, "Virtual Raw MIDI", 16, 16, {}},
+                                              {1, "Virtual Raw MIDI", 16, 16, {}}};
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", "VirMIDI 3-1", 0, virmidi),
+            (RawMidiAddress{3, 1, 0}));
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-0", "VirMIDI 3-0", 0, virmidi),
+            (RawMidiAddress{3, 0, 0}));
+  EXPECT_EQ(MatchCardPort(3, "Virtual Raw MIDI 3-1", "VirMIDI 3-1", 1, virmidi), std::nullopt);
+  EXPECT_EQ(MatchCardPort(3, "Card Without Outputs", "Port", 0, {}), std::nullopt);
 }
 
 bool SequencerPresent() {

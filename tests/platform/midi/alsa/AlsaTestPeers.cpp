@@ -68,6 +68,72 @@ int PlainSeqClient::SendOneEvent(int port, const uint8_t* bytes, size_t count) {
   return result < 0 ? result : 0;
 }
 
+namespace {
+
+// The number of the client so named, or -1.
+int ClientNamed(snd_seq_t* seq, const std::string& name) {
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_client_info_alloca(&client);
+  snd_seq_client_info_set_client(client, -1);
+  while (snd_seq_query_next_client(seq, client) >= 0) {
+    if (name == snd_seq_client_info_get_name(client)) return snd_seq_client_info_get_client(client);
+  }
+  return -1;
+}
+
+// Sends event to every port of the client so named: how many took it, or an error code.
+int SendToEveryPort(snd_seq_t* seq, const std::string& target, snd_seq_event_t* event) {
+  const int client = ClientNamed(seq, target);
+  if (client < 0) return -ENOENT;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_port_info_alloca(&port);
+  snd_seq_port_info_set_client(port, client);
+  snd_seq_port_info_set_port(port, -1);
+  int reached = 0;
+  while (snd_seq_query_next_port(seq, port) >= 0) {
+    snd_seq_ev_set_dest(event, client, snd_seq_port_info_get_port(port));
+    if (snd_seq_event_output_direct(seq, event) >= 0) ++reached;
+  }
+  return reached;
+}
+
+}  // namespace
+
+int PlainSeqClient::SendToEveryPortOf(const std::string& target, int port, const uint8_t* bytes,
+                                      size_t count) {
+  snd_seq_event_t event;
+  snd_seq_ev_clear(&event);
+  snd_seq_ev_set_source(&event, port);
+  snd_seq_ev_set_direct(&event);
+  snd_seq_ev_set_sysex(&event, static_cast<unsigned int>(count), const_cast<uint8_t*>(bytes));
+  return SendToEveryPort(impl_->seq, target, &event);
+}
+
+int PlainSeqClient::SendExitNoticeToEveryPortOf(const std::string& target, int port,
+                                                const std::string& gone) {
+  snd_seq_event_t event;
+  snd_seq_ev_clear(&event);
+  snd_seq_ev_set_source(&event, port);
+  snd_seq_ev_set_direct(&event);
+  event.type = SND_SEQ_EVENT_CLIENT_EXIT;
+  event.data.addr.client = static_cast<unsigned char>(ClientNamed(impl_->seq, gone));
+  event.data.addr.port = 0;
+  return SendToEveryPort(impl_->seq, target, &event);
+}
+
+std::vector<int> PlainSeqClient::PortsOf(const std::string& name) {
+  std::vector<int> ports;
+  const int client = ClientNamed(impl_->seq, name);
+  if (client < 0) return ports;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_port_info_alloca(&port);
+  snd_seq_port_info_set_client(port, client);
+  snd_seq_port_info_set_port(port, -1);
+  while (snd_seq_query_next_port(impl_->seq, port) >= 0)
+    ports.push_back(snd_seq_port_info_get_port(port));
+  return ports;
+}
+
 std::vector<uint8_t> PlainSeqClient::ReceiveSysex(int timeoutMs, int* events) {
   std::vector<uint8_t> bytes;
   int received = 0;
