@@ -2,15 +2,17 @@
 // program: the messages an update of a unit with the older firmware sends (recorded first from a
 // whole session against the in-process virtual unit) are written one by one to the card's raw
 // MIDI device (hw:CARD,DEVICE,SUBDEVICE), each followed by a wait for the unit's answer on the
-// same device's input, with nothing else between: no session, no threads, no sequencer, not the
-// session's 500 ms pause after the unit enters update mode. Prints the messages, the time and
-// the answers that were not "accepted". Run by bench/usb-vm-update.sh in the test machine.
+// same device's input, with nothing else between: no session, no threads, no sequencer. Like the
+// session it waits 500 ms after the unit has answered the request to enter update mode, so both
+// ways include the same pause. Prints the messages, the time and the
+// answers that were not "accepted". Run by bench/usb-vm-update.sh in the test machine.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "HeadlessUpdater.h"
@@ -94,7 +96,8 @@ int main(int argc, char** argv) {
   snd_rawmidi_nonblock(out, 0);  // blocking writes: the driver takes the bytes at its speed
   const auto start = std::chrono::steady_clock::now();
   int refused = 0;
-  for (const Bytes& message : messages) {
+  for (size_t index = 0; index < messages.size(); ++index) {
+    const Bytes& message = messages[index];
     if (snd_rawmidi_write(out, message.data(), message.size()) !=
         static_cast<ssize_t>(message.size()))
       break;
@@ -106,6 +109,8 @@ int main(int argc, char** argv) {
                    message.size());
       break;
     }
+    // The identity request comes first, the request to enter update mode second.
+    if (index == 1) std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

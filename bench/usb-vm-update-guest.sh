@@ -42,7 +42,7 @@ way_usb() {
 }
 way_limit() {
   start_unit "Q9 gadget unit" gadget
-  "$BUILD/bench/kv5_usb_raw_limit" hw:1,0,0 >limit.txt 2>&1 || { echo "FAILED: limit"; cat limit.txt; }
+  timeout 120 "$BUILD/bench/kv5_usb_raw_limit" hw:1,0,0 >limit.txt 2>&1 || { echo "FAILED: limit"; cat limit.txt; }
   sed -n 's/^raw limit: [0-9]* messages, \([0-9.]*\) s.*/bench limit \1/p' limit.txt
   stop_unit limit
 }

@@ -1,5 +1,7 @@
 #include "web/SessionRecord.h"
 
+#include <cstdio>
+
 #include "firmware/FirmwarePackage.h"
 #include "session/StringTable.h"
 #include "session/VersionTable.h"
@@ -14,7 +16,10 @@ void SessionRecord::Begin(Command command, const std::string& system, const std:
                           const std::string& outName) {
   std::lock_guard<std::mutex> hold(lock_);
   std::string reason;
-  log_ = SessionLog::Open(path_, &reason);
+  // The log offered for download is the last session's: a new session starts a new file.
+  log_.reset();
+  std::remove(path_.c_str());
+  log_ = SessionLog::Open(&path_, nullptr, &reason);
   command_ = command;
   active_ = true;
   completed_ = false;

@@ -22,11 +22,15 @@ using std::chrono::seconds;
 const char kWarning[] =
     "Warning: this build carries the synthetic test package; it is not firmware for a real "
     "unit.\n";
+// A header, and the arrow with the package's stamp only where the stamps differ.
 const char kOlderReport[] =
+    "component\tunit -> package\n"
     "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n";
 const char kCurrentReport[] =
-    "SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n";
+    "component\tunit -> package\n"
+    "SYSTEM:\t\t1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n";
 const char kFactoryReport[] =
+    "component\tunit -> package\n"
     "SYSTEM:\t\t*.** -> 1.20\nPRESET:\t\t*.** -> 1.00\nBOOT:\t\t*.** -> 1.00\nSUBMCU:\t\t*.** -> "
     "1.01\n";
 
@@ -109,9 +113,11 @@ TEST_F(Kv5UpdateOverJack, FullUpdateFromOlderFirmwareWithChecksBeforeAndAfter) {
       Kv5Update({"update", "--yes-write-test-package", "--in", "TELVOR Q9", "--out", "0"});
   EXPECT_EQ(update.code, 0) << update.err;
   EXPECT_EQ(update.err, kWarning);
-  EXPECT_NE(update.out.find("\n[10/10] 4096 bytes written in "), std::string::npos) << update.out;
+  EXPECT_NE(update.out.find("\n[10/10] SYSTEM info block: 4096 bytes written in "),
+            std::string::npos)
+      << update.out;
   EXPECT_TRUE(EndsWith(update.out, "\nVersion update completed.\n")) << update.out;
-  EXPECT_NE(update.out.find("[4/10] skipped, nothing to send\n"), std::string::npos);
+  EXPECT_NE(update.out.find("[4/10] BOOT unchanged, skipped\n"), std::string::npos);
   EXPECT_EQ(update.out.find('\r'), std::string::npos);
 
   check = Kv5Update({"check", "--in", "0", "--out", "TELVOR Q9"});

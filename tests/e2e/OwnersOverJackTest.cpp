@@ -31,7 +31,8 @@ namespace {
 using std::chrono::seconds;
 
 const char kOlderReport[] =
-    "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n";
+    "component\tunit -> package\nSYSTEM:\t\t1.10 -> "
+    "1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n";
 
 struct Result {
   int code = -1;
@@ -77,6 +78,8 @@ class OwnersOverJack : public ::testing::Test {
   void TearDown() override {
     units_.clear();
     std::remove(logPath_.c_str());
+    // update --all: each unit's own log.
+    for (const char* unit : {".1", ".2", ".3"}) std::remove((logPath_ + unit).c_str());
   }
 
   void StartUnit(const std::string& name, const std::vector<std::string>& extra = {}) {
@@ -217,7 +220,8 @@ TEST_F(OwnersOverJack, LogShowsEveryMessageTheRetriesAndTheOutcome) {
         std::string("ms  -> identity request  [F0 7E 00 06 01 F7]\n"),
         std::string("ms  <- identity reply, device code 4D 00 12 00  [F0 7E"),
         std::string("ms  -> enter update mode  [F0 7D 00 4D 01 F7]\n"),
-        std::string("ms  -> read 0x04AFFC len 4  ["), std::string("ms  step 1/10\n"),
+        std::string("ms  -> read 0x04AFFC len 4  ["),
+        std::string("ms  step 1/10: erase SYSTEM info block (0x170000, 0x001000 bytes)\n"),
         std::string("ms  -> erase 0x170000 size 0x001000  ["),
         std::string("ms  <- result code 5 (error)  [F0 7D 00 4D 00 05 F7]\n"),
         std::string("ms  retry: erase sent again (attempt 2): the answer was result code 5 "
@@ -242,13 +246,14 @@ TEST_F(OwnersOverJack, CtrlCLeavesAReadableLog) {
       KV5UPDATE_PATH,
       {"--backend", "jack", "update", "--yes-write-test-package", "--log", logPath_},
       test::CapturedRun());
-  ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
+  ASSERT_TRUE(run.WaitForOutput("[3/10] PRESET: Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();
   StopUnit("TELVOR Q9");
 
   const std::string log = ReadFile(logPath_);
-  EXPECT_TRUE(Has(log, "ms  step 3/10\n")) << log.substr(0, 2000);
+  EXPECT_TRUE(Has(log, "ms  step 3/10: write PRESET (110592 bytes at 0x04B000)\n"))
+      << log.substr(0, 2000);
   EXPECT_TRUE(Has(log, "ms  -> write 0x04B000 len 4096 CRC 0x"));
   EXPECT_EQ(log.back(), '\n');
   EXPECT_TRUE(Has(LastLine(log), "outcome: interrupted: the session was aborted")) << LastLine(log);
@@ -288,7 +293,8 @@ TEST_F(OwnersOverJack, AllUnitsSideBySideWithTheirSummary) {
   StartUnit("Q9 A");
   StartUnit("Q9 B");
   StartUnit("Q9 C", {"--fault", "code:erase:1-7:5"});
-  const Result all = Kv5Update({"update", "--all", "--yes-write-test-package"}, seconds(150));
+  const Result all =
+      Kv5Update({"update", "--all", "--yes-write-test-package", "--log", logPath_}, seconds(150));
   EXPECT_EQ(all.code, 1) << all.err;
   EXPECT_TRUE(std::regex_search(
       all.out, std::regex("\n[0-9] IN \"Q9 A\" OUT \"Q9 A\" +updated +Version update completed\\. "
@@ -303,10 +309,49 @@ TEST_F(OwnersOverJack, AllUnitsSideBySideWithTheirSummary) {
                           "+[0-9.]+ s\n")))
       << all.out;
   EXPECT_TRUE(std::regex_search(all.err, std::regex("Not updated: unit [0-9]\\.\n"))) << all.err;
-  EXPECT_TRUE(Has(all.out, "[3/10] Data transmit")) << all.out;
+  EXPECT_TRUE(Has(all.out, "[3/10] PRESET: Data transmit")) << all.out;
+  // The main log lists each unit with its result and its own log, which holds its session.
+  const std::string log = ReadFile(logPath_);
+  std::smatch failed;
+  ASSERT_TRUE(std::regex_search(
+      log, failed,
+      std::regex("ms  unit ([0-9]) IN \"Q9 C\" OUT \"Q9 C\": failed: Transfer error "
+                 "occurred\\.; its log: (.*\\.log\\.[0-9])\n")))
+      << log;
+  EXPECT_EQ(failed[2].str(), logPath_ + "." + failed[1].str());
+  EXPECT_TRUE(Has(ReadFile(failed[2].str()), "outcome: failed: Transfer error occurred."));
+  EXPECT_TRUE(std::regex_search(
+      log, std::regex("ms  unit [0-9] IN \"Q9 A\" OUT \"Q9 A\": updated: Version update "
+                      "completed\\.; its log: ")))
+      << log;
+  EXPECT_TRUE(Has(all.err, "The log of this run is in " + logPath_)) << all.err;
   EXPECT_TRUE(Has(StopUnit("Q9 A"), "flash verification: OK"));
   EXPECT_TRUE(Has(StopUnit("Q9 B"), "flash verification: OK"));
   EXPECT_TRUE(Has(StopUnit("Q9 C"), "erase 7"));
+}
+
+TEST_F(OwnersOverJack, AllUnitsAsOneJsonDocument) {
+  StartUnit("Q9 A");
+  StartUnit("Q9 B", {"--fault", "code:erase:1-7:5"});
+  const Result all = Kv5Update({"update", "--all", "--json", "--pair", "Q9 A,Q9 A", "--pair",
+                                "Q9 B,Q9 B", "--yes-write-test-package"},
+                               seconds(150));
+  EXPECT_EQ(all.code, 1) << all.err;
+  // One document on stdout; the units' progress goes to stderr.
+  EXPECT_EQ(all.out.find('\n'), all.out.size() - 1) << all.out;
+  EXPECT_TRUE(Has(all.out, "\"exit_code\":1,\"result\":\"failed\"")) << all.out;
+  EXPECT_TRUE(Has(all.out,
+                  "\"units\":[{\"number\":1,\"in\":\"Q9 A\",\"out\":\"Q9 A\","
+                  "\"result\":\"updated\",\"message\":\"Version update completed.\","
+                  "\"seconds\":"))
+      << all.out;
+  EXPECT_TRUE(Has(all.out,
+                  "{\"number\":2,\"in\":\"Q9 B\",\"out\":\"Q9 B\",\"result\":\"failed\","
+                  "\"message\":\"Transfer error occurred.\","))
+      << all.out;
+  EXPECT_TRUE(Has(all.err, "[3/10] PRESET: Data transmit")) << all.err;
+  EXPECT_TRUE(Has(StopUnit("Q9 A"), "flash verification: OK"));
+  StopUnit("Q9 B");
 }
 
 TEST_F(OwnersOverJack, CtrlCAbortsEveryUnitOfAll) {
@@ -316,7 +361,7 @@ TEST_F(OwnersOverJack, CtrlCAbortsEveryUnitOfAll) {
                          {"--backend", "jack", "update", "--all", "--pair", "Q9 A,Q9 A", "--pair",
                           "Q9 B,Q9 B", "--yes-write-test-package"},
                          test::CapturedRun());
-  ASSERT_TRUE(run.WaitForOutput("[3/10] Data transmit", seconds(60))) << run.Err();
+  ASSERT_TRUE(run.WaitForOutput("[3/10] PRESET: Data transmit", seconds(60))) << run.Err();
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(seconds(30)).value_or(-1), 130) << run.Err();
   EXPECT_TRUE(std::regex_search(run.Out(), std::regex("\n1 IN \"Q9 A\" OUT \"Q9 A\" +aborted ")))

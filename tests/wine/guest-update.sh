@@ -123,7 +123,7 @@ check() {
   expect_status "$name" 0
 }
 
-printf 'SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >before.expected
+printf 'component\tunit -> package\nSYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >before.expected
 
 # checks=N: N version checks in a row, each a process of its own, counted by whether they gave the
 # report; a measurement of lost answers, nothing else runs.
@@ -160,7 +160,7 @@ tail -n 1 update.txt | grep -q '^Version update completed\.$' ||
   { explain update; fail "the update did not complete"; }
 expect_status update 0
 
-printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >after.expected
+printf 'component\tunit -> package\nSYSTEM:\t\t1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >after.expected
 check check-after after.expected "the report after the update"
 [ "${3:-}" = verbose ] && grep -n -E 'write|erase|read|identity|enter|refus|code' unit.log | head -n 60
 stop_unit "kv5update.exe"

@@ -8,12 +8,20 @@
 namespace kv5 {
 namespace {
 
-// A CLI11 check from a parser of the text forms: its reason, or the words given.
+// A CLI11 check from a parser of the text forms: "" when it takes the text, else the text and
+// what is wanted instead ("\"fast\" is not none, usb or din").
 template <typename Parse>
-CLI::Validator TextForm(const std::string& description, const std::string& reason, Parse parse) {
+CLI::Validator TextForm(const std::string& description, const std::string& wanted, Parse parse) {
   return CLI::Validator(
-      [reason, parse](std::string& text) { return parse(text) ? std::string() : reason; },
+      [wanted, parse](std::string& text) {
+        return parse(text) ? std::string() : "\"" + text + "\" is not " + wanted;
+      },
       description);
+}
+
+CLI::Validator WholeNumber() {
+  return TextForm("NUMBER", "a whole number",
+                  [](const std::string& text) { return ParseNumber(text).has_value(); });
 }
 
 }  // namespace
@@ -31,23 +39,23 @@ UnitOptions::UnitOptions(CLI::App& app, const std::string& prefix, const std::st
   add(app.add_option(name("flash", prefix.empty() ? "" : "firmware"), flash_,
                      "Flash at power-up: factory (erased), older (the package's images, stamps "
                      "SYSTEM 1.10, PRESET and BOOT 1.00, SUBMCU erased; the default), package")
-          ->check(TextForm("factory|older|package", "is factory, older or package",
+          ->check(TextForm("factory|older|package", "factory, older or package",
                            [](const std::string& text) { return ParseInitialFlash(text); }))
           ->option_text("factory|older|package"));
   add(app.add_option(name("device-code", prefix.empty() ? "" : "code"), deviceCode_,
                      "Device code it reports (default 4D001200)")
-          ->check(TextForm("HEX8", "needs 8 hex digits, each byte below 80",
+          ->check(TextForm("HEX8", "8 hex digits, each byte below 80",
                            [](const std::string& text) { return ParseDataBytes(text); }))
           ->option_text("HEX8"));
   add(app.add_option(name("revision"), revision_,
                      "Revision bytes of its identity reply (default 01020000)")
-          ->check(TextForm("HEX8", "needs 8 hex digits, each byte below 80",
+          ->check(TextForm("HEX8", "8 hex digits, each byte below 80",
                            [](const std::string& text) { return ParseDataBytes(text); }))
           ->option_text("HEX8"));
   add(app.add_option(name("mode"), mode_,
                      "Powered up in its update mode (the default), or normal: EnterUpdateMode "
                      "is then answered with 11")
-          ->check(TextForm("update|normal", "is update or normal",
+          ->check(TextForm("update|normal", "update or normal",
                            [](const std::string& text) { return ParsePowerUpMode(text); }))
           ->option_text("update|normal"));
   if (!prefix.empty()) {
@@ -83,15 +91,20 @@ UnitOptions::UnitOptions(CLI::App& app, const std::string& prefix, const std::st
   add(app.add_option(name("link", prefix.empty() ? "pacing" : ""), link_,
                      "Its link's speed: none (unpaced, the default), usb (1000000 B/s), din "
                      "(3125 B/s)")
-          ->check(TextForm("none|usb|din", "is none, usb or din",
+          ->check(TextForm("none|usb|din", "none, usb or din",
                            [](const std::string& text) { return ParseLinkPreset(text); }))
           ->option_text("none|usb|din"));
   add(app.add_option(
              name("rate"), rate_,
              "Its link's speed in bytes per second, both directions (over --" + prefix + "link)")
+          ->check(WholeNumber())
           ->option_text("B/S"));
-  add(app.add_option(name("erase-ms"), eraseMs_, "Time each FlashErase takes")->option_text("MS"));
-  add(app.add_option(name("write-ms"), writeMs_, "Time each FlashWrite takes")->option_text("MS"));
+  add(app.add_option(name("erase-ms"), eraseMs_, "Time each FlashErase takes")
+          ->check(WholeNumber())
+          ->option_text("MS"));
+  add(app.add_option(name("write-ms"), writeMs_, "Time each FlashWrite takes")
+          ->check(WholeNumber())
+          ->option_text("MS"));
 }
 
 const CLI::Option* UnitOptions::FirstGiven() const {

@@ -11,9 +11,10 @@ constexpr int kInstanceIndex = 1;
 }  // namespace
 
 ConsoleWindow::ConsoleWindow(MidiBackend& system, ConsoleStreams& streams, SessionLog* log,
-                             bool reportAsLines, const SessionTiming& timing)
+                             bool reportAsLines, const SessionTiming& timing,
+                             ProgressOutput progress)
     : timer_(MakeSystemTimerServices()),
-      reporter_(streams),
+      reporter_(streams, progress),
       view_(reporter_),
       midi_(system),
       dialog_(view_, midi_, *timer_, kInstanceIndex, timing) {

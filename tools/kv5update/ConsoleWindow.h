@@ -23,7 +23,7 @@ class ConsoleWindow {
  public:
   // The window opened (OnInitDialog): its lists filled and preselected, its poller running.
   ConsoleWindow(MidiBackend& system, ConsoleStreams& streams, SessionLog* log, bool reportAsLines,
-                const SessionTiming& timing);
+                const SessionTiming& timing, ProgressOutput progress = {});
   ~ConsoleWindow();
   ConsoleWindow(const ConsoleWindow&) = delete;
   ConsoleWindow& operator=(const ConsoleWindow&) = delete;

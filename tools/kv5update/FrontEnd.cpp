@@ -1,6 +1,6 @@
 #include "tools/kv5update/FrontEnd.h"
 
-#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,9 +11,11 @@
 #include "tools/kv5update/ConsoleWindow.h"
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
+#include "tools/kv5update/LogHeader.h"
 #include "tools/kv5update/MidiSetup.h"
 #include "tools/kv5update/NextSteps.h"
 #include "tools/kv5update/Probe.h"
+#include "tools/kv5update/RunResults.h"
 #include "tools/kv5update/SessionLog.h"
 #include "tools/kv5update/TestPackageGuard.h"
 #include "tools/kv5update/UnitsSideBySide.h"
@@ -29,26 +31,38 @@ struct ListInfo {
 constexpr ListInfo kInList{IDC_IN_DEVICE_LIST, "MIDI IN", "--in"};
 constexpr ListInfo kOutList{IDC_OUT_DEVICE_LIST, "MIDI OUT", "--out"};
 
+constexpr const char* kNoMidiSystemText =
+    "No MIDI system: neither the ALSA sequencer nor a running JACK server was found.";
+
 // Why a device list can be empty, in words for the owner of the unit.
 std::string EmptyListReason(const std::string& backend) {
-  if (backend == "none") return "neither the ALSA sequencer nor a running JACK server was found.";
   const std::string system = backend == "alsa"   ? "the ALSA sequencer"
                              : backend == "jack" ? "the JACK server"
                                                  : "the " + backend + " MIDI system";
   return system + " shows no device. Connect the unit, or choose another system with --backend.";
 }
 
-void PrintLists(const ConsoleView& view, std::ostream& out) {
-  for (const ListInfo& list : {kInList, kOutList}) {
-    out << list.name << " devices:\n";
-    const std::vector<std::string>& entries = view.ListEntries(list.id);
-    if (entries.empty()) out << "  (none)\n";
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const bool chosen = view.GetCurSel(list.id) == static_cast<int>(i);
-      out << (chosen ? "* " : "  ") << i << "  " << entries[i] << '\n';
-    }
-  }
-  out.flush();
+// What a run says, and where: results on stdout unless it carries the JSON document; progress,
+// warnings and messages on stderr; progress and warnings not at all when quiet.
+struct Run {
+  const FrontEndOptions& options;
+  ConsoleStreams& streams;
+  const std::atomic<int>& interrupt;
+  SessionLog* log;
+  RunRecord record;
+
+  bool TextResults() const { return !options.json; }
+  ProgressOutput Progress() const { return {options.talk == Talk::Quiet, options.json}; }
+};
+
+struct Outcome {
+  int code;
+  std::string result;   // for the log and the document: "completed", "failed", ...
+  std::string message;  // the session's last word
+};
+
+ListedDevices Listed(const ConsoleView& view, int listId) {
+  return {view.ListEntries(listId), view.GetCurSel(listId)};
 }
 
 // Applies --in/--out over the preselection; false with a message when a list ends up without a
@@ -80,12 +94,6 @@ bool ChooseDevices(const FrontEndOptions& options, ConsoleView& view, const std:
   return true;
 }
 
-struct Outcome {
-  int code;
-  std::string result;   // for the log: "completed", "failed", ...
-  std::string message;  // the session's last word
-};
-
 Outcome SessionOutcome(Command command, const SessionReporter& reporter,
                        const FlashVerification& verification) {
   if (!reporter.Errors().empty()) return {kExitSessionFailed, "failed", reporter.Errors().back()};
@@ -94,7 +102,7 @@ Outcome SessionOutcome(Command command, const SessionReporter& reporter,
     return {kExitSessionFailed, "differs", kFlashDiffersText};
   }
   if (command == Command::Check) {
-    if (reporter.ReportShown()) return {kExitOk, "version report shown", ""};
+    if (reporter.ReportShown()) return {kExitOk, "checked", ""};
     // The window shows nothing when a stamp read fails; a script needs to be told.
     return {kExitSessionFailed, "failed", kStampReadFailedText};
   }
@@ -104,68 +112,17 @@ Outcome SessionOutcome(Command command, const SessionReporter& reporter,
 }
 
 // The line under a failure's message that says what to do next.
-void PrintNextStep(Command command, const std::string& message, std::ostream& err) {
+void PrintNextStep(Command command, const std::string& message, Run& run) {
   const std::string next =
       NextStepFor(command == Command::Update ? SessionKind::Update : SessionKind::Reading, message);
   if (next.empty()) return;
-  err << next << '\n';
-  err.flush();
-}
-
-const char* CommandName(Command command) {
-  switch (command) {
-    case Command::List:
-      return "list";
-    case Command::Probe:
-      return "probe";
-    case Command::Check:
-      return "check";
-    case Command::Update:
-      return "update";
-    case Command::Verify:
-      return "verify";
-  }
-  return "";
-}
-
-void LogHeader(SessionLog& log, const FrontEndOptions& options, const std::string& system) {
-  log.Note(std::string("kv5update " KV5_VERSION " (") + PackageDescription() + ")");
-  std::string stamps = "package stamps:";
-  for (const StampLocation& stamp : StampLocations) {
-    stamps += std::string(" ") + stamp.component + " " + stamp.packageStamp;
-  }
-  log.Note(stamps);
-  log.Note(std::string("command: ") + CommandName(options.command));
-  log.Note("MIDI system: " + system);
+  run.record.nextStep = next;
+  run.streams.err << next << '\n';
+  run.streams.err.flush();
 }
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
-}
-
-// One line per region of the package: "SYSTEM: verified", or where the flash first differs.
-void PrintVerification(const FlashVerification& verification, std::ostream& out, SessionLog* log) {
-  for (size_t i = 0; i < kFlashRegions.size(); ++i) {
-    const RegionVerdict& verdict = verification.regions[i];
-    std::string line = std::string(kFlashRegions[i].component) + ": ";
-    switch (verdict.result) {
-      case RegionVerdict::Result::Verified:
-        line += "verified";
-        break;
-      case RegionVerdict::Result::Differs: {
-        char address[16];
-        std::snprintf(address, sizeof address, "0x%06X", verdict.firstDifference);
-        line += std::string("differs from the package at ") + address;
-        break;
-      }
-      case RegionVerdict::Result::NotRead:
-        line += "not read";
-        break;
-    }
-    out << line << '\n';
-    if (log) log->Note("verify: " + line);
-  }
-  out.flush();
 }
 
 void LogProbe(SessionLog& log, const ProbeResult& probed) {
@@ -177,28 +134,31 @@ void LogProbe(SessionLog& log, const ProbeResult& probed) {
   for (const std::string& name : probed.skippedOut) log.Note("probe: skipped OUT " + Quoted(name));
 }
 
-// --probe: the one unit found becomes --in/--out; false (after saying why) unless exactly one.
-bool ChooseProbedUnit(FrontEndOptions& options, MidiBackend& midi, SessionLog* log,
-                      std::ostream& out, std::ostream& err) {
+ProbeResult Probe(MidiBackend& midi, Run& run) {
   const ProbeResult probed = ProbeUnits(midi);
+  if (run.log) LogProbe(*run.log, probed);
+  run.record.probe = probed;
+  return probed;
+}
+
+// --probe: the one unit found becomes --in/--out; false (after saying why) unless exactly one.
+bool ChooseProbedUnit(FrontEndOptions& options, MidiBackend& midi, Run& run) {
+  const ProbeResult probed = Probe(midi, run);
   const std::vector<ProbeAnswer> units = probed.Units();
-  if (log != nullptr) LogProbe(*log, probed);
   if (units.size() == 1) {
     options.inDevice = std::to_string(units.front().inIndex);
     options.outDevice = std::to_string(units.front().outIndex);
     return true;
   }
-  PrintProbeResult(probed, out);
-  err << (units.empty() ? "--probe found no unit" : "--probe found several units")
-      << ": nothing was sent to a unit. Pick one with --in and --out.\n";
+  if (run.TextResults()) PrintProbeResult(probed, run.streams.out);
+  run.streams.err << (units.empty() ? "--probe found no unit" : "--probe found several units")
+                  << ": nothing was sent to a unit. Pick one with --in and --out.\n";
   return false;
 }
 
-Outcome RunProbe(MidiBackend& system, SessionLog* log, ConsoleStreams& streams) {
-  const ProbeResult probed = ProbeUnits(system);
-  if (log) LogProbe(*log, probed);
-  PrintProbeResult(probed, streams.out);
-  if (system.Name() == "none") streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
+Outcome RunProbe(MidiBackend& system, Run& run) {
+  const ProbeResult probed = Probe(system, run);
+  if (run.TextResults()) PrintProbeResult(probed, run.streams.out);
   const size_t found = probed.Units().size();
   return {found > 0 ? kExitOk : kExitSessionFailed, "probed",
           std::to_string(found) + " unit(s) found"};
@@ -213,44 +173,57 @@ void LogDevices(SessionLog& log, ConsoleView& view) {
 }
 
 // Prints what the session's end means and what to do next.
-Outcome Conclude(Command command, ConsoleWindow& window, bool vanished, ConsoleStreams& streams,
-                 SessionLog* log) {
+Outcome Conclude(Command command, ConsoleWindow& window, bool vanished, Run& run) {
   const SessionReporter& reporter = window.Reporter();
   const FlashVerification& verification = window.Dialog().Verification();
-  const Outcome outcome = SessionOutcome(command, reporter, verification);
+  Outcome outcome = SessionOutcome(command, reporter, verification);
+  ConsoleStreams& streams = run.streams;
   if (command == Command::Verify && reporter.Errors().empty()) {
-    PrintVerification(verification, streams.out, log);
-  }
-  if (outcome.code == kExitOk && command != Command::Check) {
-    streams.out << outcome.message << '\n';
+    run.record.verification = verification;
+    for (const std::string& line : VerificationLines(verification)) {
+      if (run.TextResults()) streams.out << line << '\n';
+      if (run.log) run.log->Note("verify: " + line);
+    }
     streams.out.flush();
   }
-  if (outcome.code != kExitOk) {
+  if (command == Command::Check && reporter.ReportShown()) {
+    const VersionTable& versions = window.Dialog().Versions();
+    run.record.versions = versions;
+    if (run.TextResults()) streams.out << VersionTableText(versions);
+    if (run.log) run.log->Note("version check:\n" + VersionTableText(versions));
+    if (run.options.updateExitCode && UpdateAvailable(versions)) {
+      outcome = {kExitUpdateAvailable, "update available", ""};
+    }
+  }
+  if (outcome.code == kExitOk && command != Command::Check && run.TextResults()) {
+    streams.out << outcome.message << '\n';
+  }
+  streams.out.flush();
+  if (outcome.code != kExitOk && outcome.code != kExitUpdateAvailable) {
     // An error box has printed its text already; the front end's own endings print theirs here.
     if (reporter.Errors().empty()) streams.err << outcome.message << '\n';
     // A vanished device explains the failure better than its message does.
-    PrintNextStep(command, vanished ? kDeviceVanishedText : outcome.message, streams.err);
+    PrintNextStep(command, vanished ? kDeviceVanishedText : outcome.message, run);
   }
   return outcome;
 }
 
 // The sessions of the command in the open window: the update and, with --verify after a
 // completed one, the verify; or the check; or the verify.
-Outcome RunSessions(const FrontEndOptions& options, ConsoleWindow& window, ConsoleStreams& streams,
-                    const std::atomic<int>& interrupt, SessionLog* log) {
+Outcome RunSessions(ConsoleWindow& window, Run& run) {
   using End = ConsoleWindow::SessionEnd;
-  Command command = options.command;
-  End end = window.Run(command, interrupt);
-  if (end == End::Ended && command == Command::Update && options.verify &&
+  Command command = run.options.command;
+  End end = window.Run(command, run.interrupt);
+  if (end == End::Ended && command == Command::Update && run.options.verify &&
       SessionOutcome(command, window.Reporter(), window.Dialog().Verification()).code == kExitOk) {
-    streams.out << LoadString(IDS_UPDATE_COMPLETED) << '\n';
+    if (run.TextResults()) run.streams.out << LoadString(IDS_UPDATE_COMPLETED) << '\n';
     command = Command::Verify;
-    end = window.Run(command, interrupt);
+    end = window.Run(command, run.interrupt);
   }
   if (end == End::Interrupted) {
-    streams.err << "Interrupted: the session was aborted.\n";
-    if (command == Command::Update) PrintNextStep(command, kInterruptedText, streams.err);
-    return {kExitSignalBase + interrupt.load(), "interrupted",
+    run.streams.err << "Interrupted: the session was aborted.\n";
+    if (command == Command::Update) PrintNextStep(command, kInterruptedText, run);
+    return {kExitSignalBase + run.interrupt.load(), "interrupted",
             "the session was aborted as closing the window aborts it"};
   }
   if (end == End::NotStarted) {
@@ -258,49 +231,118 @@ Outcome RunSessions(const FrontEndOptions& options, ConsoleWindow& window, Conso
     const std::string message = errors.empty() ? "" : errors.back();
     // A device held by another program has a next step of its own.
     PrintNextStep(command, window.Midi().LastOpenFoundDeviceBusy() ? kDeviceBusyText : message,
-                  streams.err);
+                  run);
     return {kExitUsage, "not started", message};
   }
-  return Conclude(command, window, window.Dialog().DeviceVanished(), streams, log);
+  return Conclude(command, window, window.Dialog().DeviceVanished(), run);
 }
 
 // A command of one unit, or of the lists, in the window of the command line.
-Outcome RunInWindow(const FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
-                    ConsoleStreams& streams, const std::atomic<int>& interrupt,
-                    const SessionTiming& timing, SessionLog* log) {
-  ConsoleWindow window(system, streams, log, options.childReport, timing);
+Outcome RunInWindow(MidiBackend& system, bool inProcessUnit, const SessionTiming& timing,
+                    Run& run) {
+  const FrontEndOptions& options = run.options;
+  ConsoleWindow window(system, run.streams, run.log, options.childReport, timing, run.Progress());
   ConsoleView& view = window.View();
   if (options.command == Command::List) {
-    PrintLists(view, streams.out);
-    if (window.Midi().Name() == "none")
-      streams.err << "No MIDI system: " << EmptyListReason("none") << '\n';
+    run.record.in = Listed(view, IDC_IN_DEVICE_LIST);
+    run.record.out = Listed(view, IDC_OUT_DEVICE_LIST);
+    if (run.TextResults()) PrintDeviceLists(*run.record.in, *run.record.out, run.streams.out);
     return {kExitOk, "listed", ""};
   }
-  if (!ChooseDevices(options, view, window.Midi().Name(), streams.err)) {
-    return {kExitUsage, "not started", "no device chosen"};
-  }
-  if (log) LogDevices(*log, view);
+  const bool chosen = ChooseDevices(options, view, window.Midi().Name(), run.streams.err);
+  run.record.in = Listed(view, IDC_IN_DEVICE_LIST);
+  run.record.out = Listed(view, IDC_OUT_DEVICE_LIST);
+  if (!chosen) return {kExitUsage, "not started", "no device chosen"};
+  if (run.log) LogDevices(*run.log, view);
   if (options.command == Command::Update &&
-      !AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, streams.err)) {
+      !AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, options.talk == Talk::Quiet,
+                             run.streams.err)) {
     return {kExitUsage, "not started", "test package refused for a MIDI device"};
   }
-  if (interrupt.load() != 0) {
-    return {kExitSignalBase + interrupt.load(), "interrupted", "before the session began"};
+  if (run.interrupt.load() != 0) {
+    return {kExitSignalBase + run.interrupt.load(), "interrupted", "before the session began"};
   }
-  return RunSessions(options, window, streams, interrupt, log);
+  return RunSessions(window, run);
+}
+
+Outcome RunAll(MidiBackend& system, bool inProcessUnit, Run& run) {
+  const int code = UpdateSideBySide(run.options, system, inProcessUnit, run.streams, run.interrupt,
+                                    run.Progress(), &run.record.units);
+  for (size_t i = 0; i < run.record.units.size() && run.log; ++i) {
+    const UnitProgress& unit = run.record.units[i];
+    run.log->Note("unit " + std::to_string(i + 1) + " IN " + Quoted(unit.inName) + " OUT " +
+                  Quoted(unit.outName) + ": " + unit.Result() +
+                  (unit.message.empty() ? "" : ": " + unit.message) +
+                  (unit.logPath.empty() ? "" : "; its log: " + unit.logPath));
+  }
+  const std::string result = code == kExitOk              ? "updated"
+                             : code == kExitSessionFailed ? "failed"
+                             : code > kExitSignalBase     ? "interrupted"
+                                                          : "not started";
+  return {code, result, ""};
 }
 
 Outcome RunWithLog(FrontEndOptions& options, MidiBackend& system, bool inProcessUnit,
-                   ConsoleStreams& streams, const std::atomic<int>& interrupt,
-                   const SessionTiming& timing, SessionLog* log) {
-  if (options.command == Command::Probe) return RunProbe(system, log, streams);
-  if (options.command == Command::Update && options.all) {
-    return {UpdateSideBySide(options, system, inProcessUnit, streams, interrupt), "ended", ""};
+                   const SessionTiming& timing, Run& run) {
+  if (system.Name() == "none") {
+    // Nothing to list, probe or talk to: the same ending for every command.
+    if (options.command == Command::List && run.TextResults()) {
+      PrintDeviceLists({}, {}, run.streams.out);
+    }
+    run.streams.err << kNoMidiSystemText << '\n';
+    return {kExitNoMidiSystem, "no MIDI system", kNoMidiSystemText};
   }
-  if (options.probe && !ChooseProbedUnit(options, system, log, streams.out, streams.err)) {
+  if (options.command == Command::Probe) return RunProbe(system, run);
+  if (options.command == Command::Update && options.all) return RunAll(system, inProcessUnit, run);
+  if (options.probe && !ChooseProbedUnit(options, system, run)) {
     return {kExitUsage, "not started", "no single unit found"};
   }
-  return RunInWindow(options, system, inProcessUnit, streams, interrupt, timing, log);
+  return RunInWindow(system, inProcessUnit, timing, run);
+}
+
+// The end of every run past the parser: the log's last line, where the log is after a failure,
+// and the JSON document.
+int Finish(Run& run, const Outcome& outcome) {
+  RunRecord& record = run.record;
+  record.exitCode = outcome.code;
+  record.result = outcome.result;
+  record.message = outcome.message;
+  if (run.log) run.log->Outcome(outcome.result, outcome.message);
+  const bool failed = outcome.code != kExitOk && outcome.code != kExitUpdateAvailable;
+  if (run.options.logPath) {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(*run.options.logPath, error);
+    record.logPath = error ? *run.options.logPath : path.string();
+  }
+  // A unit's session under update --all leaves the saying to the run that started it: its last
+  // line on stderr is the unit's message in the summary.
+  if (failed && record.logPath && !run.options.childReport) {
+    run.streams.err << "The log of this run is in " << *record.logPath
+                    << (run.options.all ? " (each unit's own in it with .1, .2, ... added)" : "")
+                    << ".\n";
+  }
+  if (run.options.json) {
+    run.streams.out << RunDocument(run.options, record) << '\n';
+    run.streams.out.flush();
+  }
+  return outcome.code;
+}
+
+// The support log of --log and -v, its header written; false after saying why it cannot be
+// opened. *log stays empty when neither option was given.
+bool OpenLog(const FrontEndOptions& options, const std::string& system, bool inProcessUnit,
+             ConsoleStreams& streams, std::unique_ptr<SessionLog>* log) {
+  if (!options.logPath && options.talk != Talk::Verbose) return true;
+  std::string reason;
+  *log = SessionLog::Open(options.logPath ? &*options.logPath : nullptr,
+                          options.talk == Talk::Verbose ? &streams.err : nullptr, &reason);
+  if (!*log) {
+    streams.err << reason << '\n';
+    return false;
+  }
+  if (inProcessUnit) (*log)->ReadCodesOfVirtualUnit();
+  WriteLogHeader(**log, options, system);
+  return true;
 }
 
 }  // namespace
@@ -311,7 +353,11 @@ int RunFrontEnd(const FrontEndOptions& options, ConsoleStreams& streams,
   std::unique_ptr<MidiSetup> midi = MidiSetup::Open(options, &reason);
   if (!midi) {
     streams.err << reason << '\n';
-    return kExitUsage;
+    std::unique_ptr<SessionLog> log;
+    if (!OpenLog(options, "none", false, streams, &log)) return kExitUsage;
+    Run run{options, streams, interrupt, log.get(), {}};
+    run.record.midiSystem = "none";
+    return Finish(run, {kExitNoMidiSystem, "no MIDI system", reason});
   }
   return RunCommand(options, midi->Backend(), midi->Unit() != nullptr, streams, interrupt);
 }
@@ -323,19 +369,11 @@ int RunCommand(const FrontEndOptions& given, MidiBackend& system, bool inProcess
   // The log outlives the window: the poller may tap traffic until the window has closed, and the
   // outcome is the log's last line.
   std::unique_ptr<SessionLog> log;
-  if (options.logPath) {
-    std::string reason;
-    log = SessionLog::Open(*options.logPath, &reason);
-    if (!log) {
-      streams.err << reason << '\n';
-      return kExitUsage;
-    }
-    LogHeader(*log, options, system.Name());
-  }
-  const Outcome outcome =
-      RunWithLog(options, system, inProcessUnit, streams, interrupt, timing, log.get());
-  if (log) log->Outcome(outcome.result, outcome.message);
-  return outcome.code;
+  if (!OpenLog(options, system.Name(), inProcessUnit, streams, &log)) return kExitUsage;
+  Run run{options, streams, interrupt, log.get(), {}};
+  run.record.midiSystem = system.Name();
+  const Outcome outcome = RunWithLog(options, system, inProcessUnit, timing, run);
+  return Finish(run, outcome);
 }
 
 int Kv5UpdateMain(int argc, const char* const* argv, ConsoleStreams& streams,

@@ -15,6 +15,13 @@ namespace kv5 {
 
 enum class Command { List, Probe, Check, Update, Verify };
 
+// How much the run says besides its results and errors.
+enum class Talk {
+  Normal,
+  Verbose,  // -v: also every line of the support log, on stderr
+  Quiet,    // -q: results and errors only (no progress, no warnings)
+};
+
 enum class BackendChoice {
   Default,  // as the window chooses: the ALSA sequencer, else a running JACK server
   Alsa,
@@ -43,6 +50,13 @@ struct FrontEndOptions {
   bool writeTestPackage = false;
   // How the in-process virtual unit starts (--backend virtual only).
   UnitConfig unit;
+  Talk talk = Talk::Normal;
+  // --json: one JSON document on stdout; progress and messages go to stderr.
+  bool json = false;
+  // check --exit-code: exit with kExitUpdateAvailable when a stamp differs from the package's.
+  bool updateExitCode = false;
+  // The command line as typed, program name first, for the support log.
+  std::vector<std::string> commandLine;
 };
 
 }  // namespace kv5

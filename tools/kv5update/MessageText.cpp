@@ -7,6 +7,7 @@
 #include "protocol/ReplyReaders.h"
 #include "protocol/SysexEncoding.h"
 #include "tools/kv5update/Probe.h"
+#include "unit/UnitCodes.h"
 
 namespace kv5 {
 namespace {
@@ -26,10 +27,25 @@ bool IsGeneralInformation(const uint8_t* m, uint32_t length) {
          m[3] == kGeneralInformation;
 }
 
+// What a unit's result code says.
+std::string ResultMeaning(uint8_t code, bool virtualUnitCodes) {
+  if (code == 0) return "accepted";
+  if (code == 11) return "not in its firmware update mode";
+  if (virtualUnitCodes) {
+    const std::string_view name = ResultCodeName(code);
+    if (name != "other code") return "error: " + std::string(name);
+  }
+  return "error";
+}
+
 std::string DescribeSent(const uint8_t* m, uint32_t length) {
   switch (m[4]) {
     case kCommandResult:
-      return length >= 6 ? "result code " + std::to_string(m[5]) : "result (short)";
+      if (length < 6) return "result (short)";
+      return "result code " + std::to_string(m[5]) +
+             (m[5] == 0   ? " (acknowledged)"
+              : m[5] == 1 ? " (command not handled)"
+                          : "");
     case kCommandEnterUpdateMode:
       return "enter update mode";
     case kCommandFlashWrite: {
@@ -58,12 +74,13 @@ std::string DescribeSent(const uint8_t* m, uint32_t length) {
   }
 }
 
-std::string DescribeReceived(const uint8_t* m, uint32_t length) {
+std::string DescribeReceived(const uint8_t* m, uint32_t length, bool virtualUnitCodes) {
   switch (m[4]) {
     case kCommandResult: {
       uint8_t code = 0;
       if (!ReadResultCode(m, length, &code)) return "result (short)";
-      return "result code " + std::to_string(code) + (code == 0 ? " (accepted)" : " (error)");
+      return "result code " + std::to_string(code) + " (" + ResultMeaning(code, virtualUnitCodes) +
+             ")";
     }
     case 0x01:
     case 0x04:
@@ -112,7 +129,8 @@ uint32_t RequestAddress(const uint8_t* m, uint32_t length) {
   return 0;
 }
 
-std::string DescribeMessage(const uint8_t* m, uint32_t length, Direction direction) {
+std::string DescribeMessage(const uint8_t* m, uint32_t length, Direction direction,
+                            bool virtualUnitCodes) {
   if (IsGeneralInformation(m, length)) {
     if (m[4] == kIdentityRequestId) return "identity request";
     DeviceCodeBytes code{};
@@ -122,7 +140,8 @@ std::string DescribeMessage(const uint8_t* m, uint32_t length, Direction directi
     return "general information " + std::to_string(m[4]);
   }
   if (!IsVendor(m, length)) return "not for this program";
-  return direction == Direction::Sent ? DescribeSent(m, length) : DescribeReceived(m, length);
+  return direction == Direction::Sent ? DescribeSent(m, length)
+                                      : DescribeReceived(m, length, virtualUnitCodes);
 }
 
 std::string HexBytes(const uint8_t* bytes, uint32_t length, uint32_t maxHead, uint32_t tail) {

@@ -5,6 +5,7 @@
 
 #include "firmware/FirmwarePackage.h"
 #include "session/StringTable.h"
+#include "tools/kv5update/PlanStepText.h"
 
 namespace kv5 {
 namespace {
@@ -13,16 +14,6 @@ constexpr std::chrono::milliseconds kShortestSpan{100};
 
 double Seconds(ProgressClock::duration span) {
   return std::chrono::duration<double>(span).count();
-}
-
-// The plan step number of a step counter text "j/10"; 0 when it is none.
-int StepNumber(const std::string& step) {
-  int number = 0;
-  for (char c : step) {
-    if (c < '0' || c > '9') break;
-    number = number * 10 + (c - '0');
-  }
-  return number;
 }
 
 }  // namespace
@@ -36,8 +27,6 @@ int64_t PlanBytesAfter(int step) {
   }
   return bytes;
 }
-
-namespace {}  // namespace
 
 void RateMeter::Reset() {
   points_.clear();
@@ -115,11 +104,19 @@ bool ProgressLine::Transmitting() const {
   return status_.compare(0, kPrefix.size(), kPrefix) == 0;
 }
 
+std::string ProgressLine::Label() const {
+  return StepLabel(step_, status_);
+}
+
 void ProgressLine::SetStep(const std::string& step, ProgressClock::time_point now) {
   if (step == step_) return;
   if (!step_.empty() && !stepShown_) {
     // A step that showed nothing sent nothing: the BOOT steps when the unit's BOOT is current.
-    ShowLine("[" + step_ + "] skipped, nothing to send");
+    const std::string component = PlanStepComponent(PlanStepNumber(step_));
+    ShowLine(
+        "[" + step_ + "] " +
+            (component.empty() ? "skipped, nothing to send" : component + " unchanged, skipped"),
+        now);
   } else if (live_ && lineOpen_) {
     // Each step keeps a line of its own, as it was last drawn.
     Refresh(now, true);
@@ -130,7 +127,7 @@ void ProgressLine::SetStep(const std::string& step, ProgressClock::time_point no
   dirty_ = true;
 }
 
-void ProgressLine::SetStatus(const std::string& status, ProgressClock::time_point) {
+void ProgressLine::SetStatus(const std::string& status, ProgressClock::time_point now) {
   const bool wasTransmitting = Transmitting();
   const bool changed = status != status_;
   status_ = status;
@@ -138,7 +135,10 @@ void ProgressLine::SetStatus(const std::string& status, ProgressClock::time_poin
   if (status_.empty()) return;
   // Plain lines: a line when the phase changes, not one per chunk or per retry.
   const bool sameTransfer = Transmitting() && wasTransmitting && transferShown_;
-  if (!live_ && (changed || !stepShown_) && !sameTransfer) PrintPlain("[" + step_ + "] " + status_);
+  if ((changed || !stepShown_) && !sameTransfer) {
+    phaseAt_ = now;
+    if (!live_) PrintPlain(Label(), now);
+  }
   stepShown_ = true;
   transferShown_ = true;
 }
@@ -167,18 +167,42 @@ void ProgressLine::ImageWritten(ProgressClock::time_point now) {
   transferReported_ = true;
   if (live_) return;
   const double seconds = Seconds(now - transferStart_);
+  const std::string component = PlanStepComponent(PlanStepNumber(step_));
   char text[128];
-  std::snprintf(text, sizeof text, "[%s] %d bytes written in %.1f s", step_.c_str(),
+  std::snprintf(text, sizeof text, "[%s] %s%d bytes written in %.1f s", step_.c_str(),
+                component.empty() ? "" : (component + ": ").c_str(),
                 static_cast<int>(upper_ - lower_), seconds);
   std::string line = text;
   if (seconds > 0.0) line += " (" + FormatRate((upper_ - lower_) / seconds) + ")";
-  PrintPlain(line);
+  PrintPlain(line, now);
+}
+
+std::string ProgressLine::RateAndTimeLeft() const {
+  std::string text;
+  if (const std::optional<double> rate = rate_.BytesPerSecond()) {
+    text += "  " + FormatRate(*rate);
+    // The whole update's time: this image's rest and every image of the steps still to come.
+    const int64_t remaining = static_cast<int64_t>(upper_) - position_ +
+                              PlanBytesAfter(std::max(PlanStepNumber(step_), 0));
+    if (const auto left = rate_.TimeLeft(remaining)) {
+      text += "  " + FormatDuration(*left) + " left";
+    }
+  }
+  return text;
+}
+
+std::string ProgressLine::StandingText(ProgressClock::time_point now) const {
+  if (Transmitting()) {
+    return StepLabel(step_, DataTransmitText(position_, upper_)) + RateAndTimeLeft();
+  }
+  const auto waited = std::chrono::duration_cast<std::chrono::seconds>(now - phaseAt_);
+  return Label() + " (" + std::to_string(waited.count()) + " s so far)";
 }
 
 std::string ProgressLine::LiveText() const {
   // Until the step shows a status of its own, what the displays hold is the previous step's.
   if (!stepShown_) return "[" + step_ + "]";
-  std::string text = "[" + step_ + "] " + status_;
+  std::string text = Label();
   if (!status_.empty() && status_.back() != ' ') text += ' ';
   text += ' ' + FormatBar(lower_, upper_, position_, 20);
   if (upper_ > lower_) {
@@ -188,24 +212,21 @@ std::string ProgressLine::LiveText() const {
     text += std::to_string(percent);
     text += '%';
   }
-  if (Transmitting()) {
-    if (const std::optional<double> rate = rate_.BytesPerSecond()) {
-      text += "  " + FormatRate(*rate);
-      // The whole update's time: this image's rest and every image of the steps still to come.
-      const int64_t remaining =
-          static_cast<int64_t>(upper_) - position_ + PlanBytesAfter(StepNumber(step_));
-      if (const auto left = rate_.TimeLeft(remaining)) {
-        text += "  " + FormatDuration(*left) + " left";
-      }
-    }
-  }
+  if (Transmitting()) text += RateAndTimeLeft();
   const size_t limit = static_cast<size_t>(width_ - 1);
   if (text.size() > limit) text.resize(limit);
   return text;
 }
 
 void ProgressLine::Refresh(ProgressClock::time_point now, bool force) {
-  if (!live_ || !dirty_ || step_.empty()) return;
+  if (!live_) {
+    // A long phase (a write over a slow line, an erase the unit takes long over) is not silent.
+    if (stepShown_ && !status_.empty() && now - printedAt_ >= kQuietLimit && !force) {
+      PrintPlain(StandingText(now), now);
+    }
+    return;
+  }
+  if (!dirty_ || step_.empty()) return;
   if (!force && lineOpen_ && now - drawnAt_ < kRedrawInterval) return;
   const std::string text = LiveText();
   out_ << '\r' << text;
@@ -229,9 +250,9 @@ void ProgressLine::Break() {
   dirty_ = true;
 }
 
-void ProgressLine::ShowLine(const std::string& text) {
+void ProgressLine::ShowLine(const std::string& text, ProgressClock::time_point now) {
   if (!live_) {
-    PrintPlain(text);
+    PrintPlain(text, now);
     return;
   }
   const size_t blanks = lineOpen_ && drawnLength_ > text.size() ? drawnLength_ - text.size() : 0;
@@ -241,9 +262,10 @@ void ProgressLine::ShowLine(const std::string& text) {
   drawnLength_ = 0;
 }
 
-void ProgressLine::PrintPlain(const std::string& text) {
+void ProgressLine::PrintPlain(const std::string& text, ProgressClock::time_point now) {
   out_ << text << '\n';
   out_.flush();
+  printedAt_ = now;
 }
 
 }  // namespace kv5

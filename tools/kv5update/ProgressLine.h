@@ -1,6 +1,7 @@
 // The console's rendering of the window's step counter, status line and progress bar: on a
 // terminal one live line per plan step with a bar, the transfer rate and the time left; in a log a
-// plain line per phase, without carriage returns. The time left is the whole update's.
+// plain line per phase, without carriage returns, and one every ten seconds while a phase lasts.
+// Each line names the component its step works on. The time left is the whole update's.
 #pragma once
 
 #include <chrono>
@@ -47,6 +48,9 @@ std::string FormatBar(int64_t lower, int64_t upper, int64_t position, int width)
 
 class ProgressLine {
  public:
+  // Plain mode: how long a phase goes without a line before one says where it stands.
+  static constexpr std::chrono::seconds kQuietLimit{10};
+
   // live: rewrite one line per step in place (a terminal); otherwise print plain lines. width is
   // the terminal's, used to keep the live line from wrapping.
   ProgressLine(std::ostream& out, bool live, int width = 80);
@@ -68,10 +72,16 @@ class ProgressLine {
   static constexpr std::chrono::milliseconds kRedrawInterval{100};
 
   bool Transmitting() const;
+  // "[7/10] SYSTEM: Data transmit ...": the step, its component and the status as the console
+  // words it.
+  std::string Label() const;
+  std::string RateAndTimeLeft() const;
   std::string LiveText() const;
-  void PrintPlain(const std::string& text);
+  // Plain mode: a line on where a long phase stands.
+  std::string StandingText(ProgressClock::time_point now) const;
+  void PrintPlain(const std::string& text, ProgressClock::time_point now);
   // A finished line of its own: printed, or drawn over the live line.
-  void ShowLine(const std::string& text);
+  void ShowLine(const std::string& text, ProgressClock::time_point now);
   void ImageWritten(ProgressClock::time_point now);
 
   std::ostream& out_;
@@ -84,8 +94,10 @@ class ProgressLine {
   int32_t upper_ = 100;
   int32_t position_ = 0;
 
-  bool stepShown_ = false;  // plain mode: a line was printed for the current step
-  bool lineOpen_ = false;   // live mode: the cursor stands at the end of a drawn line
+  bool stepShown_ = false;                 // plain mode: a line was printed for the current step
+  ProgressClock::time_point printedAt_{};  // plain mode: the last line's time
+  ProgressClock::time_point phaseAt_{};    // when the current status began
+  bool lineOpen_ = false;  // live mode: the cursor stands at the end of a drawn line
   bool dirty_ = false;
   size_t drawnLength_ = 0;
   ProgressClock::time_point drawnAt_{};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tools/kv5update/MessageText.h"
+#include "tools/kv5update/PlanStepText.h"
 
 namespace kv5 {
 namespace {
@@ -24,31 +25,59 @@ bool IsAnswer(const uint8_t* m, uint32_t length) {
   return m[1] == 0x7D && (m[4] == 0x00 || m[4] == 0x02 || m[4] == 0x60);
 }
 
+// Between the runs of a file that is appended to.
+const std::string kRunSeparator(72, '-');
+
 }  // namespace
 
-std::unique_ptr<SessionLog> SessionLog::Open(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    *error = "The log file " + path + " cannot be created: " + std::strerror(errno) + ".";
-    return nullptr;
+std::unique_ptr<SessionLog> SessionLog::Open(const std::string* path, std::ostream* echo,
+                                             std::string* error) {
+  std::FILE* file = nullptr;
+  if (path != nullptr) {
+    // An earlier run's log is kept: the new run follows it.
+    file = std::fopen(path->c_str(), "a");
+    if (file == nullptr) {
+      *error = "The log file " + *path + " cannot be opened: " + std::strerror(errno) + ".";
+      return nullptr;
+    }
+    if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) > 0) {
+      std::fprintf(file, "\n%s\n", kRunSeparator.c_str());
+    }
   }
-  return std::unique_ptr<SessionLog>(new SessionLog(file));
+  return std::unique_ptr<SessionLog>(new SessionLog(file, echo));
 }
 
-SessionLog::SessionLog(std::FILE* file) : file_(file), start_(std::chrono::steady_clock::now()) {}
+SessionLog::SessionLog(std::FILE* file, std::ostream* echo)
+    : file_(file), echo_(echo), start_(std::chrono::steady_clock::now()) {}
 
 SessionLog::~SessionLog() {
   std::lock_guard<std::mutex> hold(lock_);
-  std::fflush(file_.get());
+  if (file_) std::fflush(file_.get());
 }
 
 void SessionLog::WriteLocked(const std::string& text) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start_)
                       .count();
-  std::fprintf(file_.get(), "%8lld ms  %s\n", static_cast<long long>(ms), text.c_str());
-  // Line by line into the file: a run cut short leaves every line written until then.
-  std::fflush(file_.get());
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%8lld ms  ", static_cast<long long>(ms));
+  // A text of several lines keeps the time column free below its first line.
+  std::string line = stamp;
+  const size_t end = text.find_last_not_of('\n');
+  for (size_t i = 0; end != std::string::npos && i <= end; ++i) {
+    line += text[i];
+    if (text[i] == '\n') line.append(kTextColumn, ' ');
+  }
+  line += '\n';
+  if (file_) {
+    std::fputs(line.c_str(), file_.get());
+    // Line by line into the file: a run cut short leaves every line written until then.
+    std::fflush(file_.get());
+  }
+  if (echo_ != nullptr) {
+    *echo_ << line;
+    echo_->flush();
+  }
 }
 
 void SessionLog::Note(const std::string& text) {
@@ -58,7 +87,15 @@ void SessionLog::Note(const std::string& text) {
 
 void SessionLog::Step(const std::string& text) {
   std::lock_guard<std::mutex> hold(lock_);
-  WriteLocked("step " + text);
+  // A plan step that sent nothing was skipped: the BOOT steps when the unit's BOOT is current.
+  if (planStep_ > 0 && !stepSent_) {
+    WriteLocked("step " + std::to_string(planStep_) + "/" + text.substr(text.find('/') + 1) + ": " +
+                PlanStepComponent(planStep_) + " unchanged, skipped");
+  }
+  planStep_ = PlanStepNumber(text);
+  stepSent_ = false;
+  const std::string action = PlanStepAction(planStep_);
+  WriteLocked("step " + text + (action.empty() ? "" : ": " + action));
 }
 
 void SessionLog::Status(const std::string& text) {
@@ -93,16 +130,17 @@ void SessionLog::OnSent(const uint8_t* bytes, uint32_t length, int result) {
     }
     lastKind_ = kind;
     lastAddress_ = address;
+    stepSent_ = true;
     lastSentAt_ = now;
     answered_ = false;
   }
-  WriteLocked("-> " + DescribeMessage(bytes, length, Direction::Sent) +
+  WriteLocked("-> " + DescribeMessage(bytes, length, Direction::Sent, virtualUnitCodes_) +
               (result == 0 ? "" : " (SEND FAILED)") + "  [" + HexBytes(bytes, length) + "]");
 }
 
 void SessionLog::OnReceived(const uint8_t* bytes, uint32_t length) {
   std::lock_guard<std::mutex> hold(lock_);
-  const std::string text = DescribeMessage(bytes, length, Direction::Received);
+  const std::string text = DescribeMessage(bytes, length, Direction::Received, virtualUnitCodes_);
   if (IsAnswer(bytes, length)) {
     answered_ = true;
     lastAnswer_ = text;

@@ -1,8 +1,10 @@
 // The support log of one run (--log FILE): a plain-text transcript with a millisecond time stamp
-// on every line. It holds the program and package, the MIDI system and ports, every message sent
-// and received (kind, fields, bytes), every step, every resend with its cause, and the outcome.
-// Each line is in the file as soon as it is written, so a run that is cut short leaves
-// everything up to that moment.
+// on every line. It holds a header (when and where the run began: the program and package, the
+// system, the command line, the MIDI system, ports and virtual unit), every message sent and
+// received (kind, fields, bytes), every step with its component, every resend with its cause, and
+// the outcome. Each line is in the file as soon as it is written, so a run that is cut short
+// leaves everything up to that moment. A file that holds an earlier run is appended to, after a
+// separator line. With -v every line also goes to stderr.
 #pragma once
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 
 #include "protocol/TrafficTap.h"
@@ -18,13 +21,18 @@ namespace kv5 {
 
 class SessionLog : public TrafficTap {
  public:
-  // nullptr with the reason in *error when the file cannot be created.
-  static std::unique_ptr<SessionLog> Open(const std::string& path, std::string* error);
+  // Where the time column ends: the text of a line, and each further line of a note, begins here.
+  static constexpr size_t kTextColumn = 13;
+
+  // A log into the file at path (nullptr for none) and, when echo is given, onto that stream.
+  // nullptr with the reason in *error when the file cannot be opened.
+  static std::unique_ptr<SessionLog> Open(const std::string* path, std::ostream* echo,
+                                          std::string* error);
   ~SessionLog() override;
   SessionLog(const SessionLog&) = delete;
   SessionLog& operator=(const SessionLog&) = delete;
 
-  // Any line of text, time-stamped.
+  // Any text, time-stamped; each further line of it is indented to the text column.
   void Note(const std::string& text);
   // The step counter and the status line as the session sets them; a status is written when its
   // words change (one line per transfer, not one per chunk).
@@ -32,6 +40,8 @@ class SessionLog : public TrafficTap {
   void Status(const std::string& text);
   // The last line: "outcome: <result>: <message>".
   void Outcome(const std::string& result, const std::string& message);
+  // The unit's result codes are read as the virtual unit means them (it runs in this process).
+  void ReadCodesOfVirtualUnit() { virtualUnitCodes_ = true; }
 
   // TrafficTap.
   void OnSent(const uint8_t* bytes, uint32_t length, int result) override;
@@ -41,13 +51,19 @@ class SessionLog : public TrafficTap {
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  SessionLog(std::FILE* file);
+  SessionLog(std::FILE* file, std::ostream* echo);
   void WriteLocked(const std::string& text);
 
   std::mutex lock_;
   std::unique_ptr<std::FILE, FileCloser> file_;
+  std::ostream* const echo_;
   const std::chrono::steady_clock::time_point start_;
   std::string statusWords_;
+  bool virtualUnitCodes_ = false;
+
+  // The plan step under way, and whether it sent anything (a step that sent nothing was skipped).
+  int planStep_ = -1;
+  bool stepSent_ = false;
 
   // The last request sent, to tell a resend from the next request.
   std::string lastKind_;

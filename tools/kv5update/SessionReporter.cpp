@@ -6,8 +6,11 @@
 
 namespace kv5 {
 
-SessionReporter::SessionReporter(ConsoleStreams& streams)
-    : streams_(streams), progress_(streams.out, streams.outIsTerminal, streams.width) {}
+SessionReporter::SessionReporter(ConsoleStreams& streams, ProgressOutput output)
+    : streams_(streams),
+      output_(output),
+      progress_(output.toErr ? streams.err : streams.out, streams.outIsTerminal && !output.toErr,
+                streams.width) {}
 
 void SessionReporter::Line(const std::string& text) {
   streams_.out << text << '\n';
@@ -21,7 +24,7 @@ void SessionReporter::OnControlText(int id, const std::string& text) {
       Line("@step " + text);
       return;
     }
-    progress_.SetStep(text, ProgressClock::now());
+    if (!output_.quiet) progress_.SetStep(text, ProgressClock::now());
   }
   if (id != IDC_STATUS_LINE) return;
   if (log_ != nullptr && !text.empty()) log_->Status(text);
@@ -35,7 +38,7 @@ void SessionReporter::OnControlText(int id, const std::string& text) {
     completed_ = true;
     return;
   }
-  progress_.SetStatus(text, ProgressClock::now());
+  if (!output_.quiet) progress_.SetStatus(text, ProgressClock::now());
 }
 
 void SessionReporter::OnProgressRange(int32_t lower, int32_t upper) {
@@ -43,7 +46,7 @@ void SessionReporter::OnProgressRange(int32_t lower, int32_t upper) {
     Line("@range " + std::to_string(lower) + " " + std::to_string(upper));
     return;
   }
-  progress_.SetRange(lower, upper, ProgressClock::now());
+  if (!output_.quiet) progress_.SetRange(lower, upper, ProgressClock::now());
 }
 
 void SessionReporter::OnProgressPos(int32_t position) {
@@ -51,7 +54,7 @@ void SessionReporter::OnProgressPos(int32_t position) {
     Line("@pos " + std::to_string(position));
     return;
   }
-  progress_.SetPosition(position, ProgressClock::now());
+  if (!output_.quiet) progress_.SetPosition(position, ProgressClock::now());
 }
 
 void SessionReporter::OnMessageBox(const std::string& text, const std::string& caption,
@@ -65,8 +68,6 @@ void SessionReporter::OnMessageBox(const std::string& text, const std::string& c
     streams_.err.flush();
   } else if (caption == kVersionReportCaption) {
     reportShown_ = true;
-    streams_.out << text << '\n';
-    streams_.out.flush();
   } else {
     streams_.err << caption << ": " << text << '\n';
     streams_.err.flush();
@@ -74,12 +75,12 @@ void SessionReporter::OnMessageBox(const std::string& text, const std::string& c
 }
 
 void SessionReporter::OnIdle() {
-  if (asLines_) return;
+  if (asLines_ || output_.quiet) return;
   progress_.Refresh(ProgressClock::now());
 }
 
 void SessionReporter::Finish() {
-  if (asLines_) return;
+  if (asLines_ || output_.quiet) return;
   progress_.Refresh(ProgressClock::now(), true);
   progress_.Break();
 }

@@ -1,5 +1,7 @@
-// Shows on the console what the window would show: the error boxes on stderr, the version report
-// on stdout, and the step counter, status line and progress bar as a progress line.
+// Shows on the console what the window would show: the error boxes on stderr, and the step
+// counter, status line and progress bar as a progress line (on stdout; on stderr when stdout
+// carries a JSON document; none when quiet). The version report is noted, and the front end
+// prints the stamps in its own table.
 #pragma once
 
 #include <ostream>
@@ -20,9 +22,15 @@ struct ConsoleStreams {
   int width = 80;              // of the terminal
 };
 
+// Where a run's progress goes, and whether there is any.
+struct ProgressOutput {
+  bool quiet = false;  // results and errors only
+  bool toErr = false;  // stdout carries a JSON document: progress as plain lines on stderr
+};
+
 class SessionReporter : public ViewObserver {
  public:
-  explicit SessionReporter(ConsoleStreams& streams);
+  explicit SessionReporter(ConsoleStreams& streams, ProgressOutput output = {});
 
   void OnControlText(int id, const std::string& text) override;
   void OnProgressRange(int32_t lower, int32_t upper) override;
@@ -49,6 +57,7 @@ class SessionReporter : public ViewObserver {
   void Line(const std::string& text);
 
   ConsoleStreams& streams_;
+  const ProgressOutput output_;
   SessionLog* log_ = nullptr;
   bool asLines_ = false;
   ProgressLine progress_;

@@ -6,7 +6,9 @@
 
 namespace kv5 {
 
-// Prints the warning when the build carries the test package; false after printing the refusal.
-bool AllowTestPackageWrite(bool writeTestPackage, bool inProcessUnit, std::ostream& err);
+// Prints the warning when the build carries the test package (unless quiet); false after printing
+// the refusal.
+bool AllowTestPackageWrite(bool writeTestPackage, bool inProcessUnit, bool quiet,
+                           std::ostream& err);
 
 }  // namespace kv5

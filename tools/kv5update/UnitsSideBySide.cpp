@@ -11,6 +11,7 @@
 #include "tools/kv5update/ChildSession.h"
 #include "tools/kv5update/DeviceChoice.h"
 #include "tools/kv5update/ExitCodes.h"
+#include "tools/kv5update/PlanStepText.h"
 #include "tools/kv5update/Probe.h"
 #include "tools/kv5update/TestPackageGuard.h"
 
@@ -104,7 +105,7 @@ void Draw(const std::vector<Planned>& units, int width, size_t* drawn, std::ostr
 
 // What update --all needs before anything is sent: child processes, a MIDI system they can
 // open themselves, and leave to write the test package. False after saying why.
-bool CanRun(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
+bool CanRun(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit, bool quiet,
             std::ostream& err, std::string* backend) {
   if (!ChildSession::Supported()) {
     std::string reason;
@@ -117,13 +118,14 @@ bool CanRun(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUni
     err << "update --all needs a MIDI system (--backend alsa or jack).\n";
     return false;
   }
-  return AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, err);
+  return AllowTestPackageWrite(options.writeTestPackage, inProcessUnit, quiet, err);
 }
 
 // The units: those probing finds, or the pairs given, each with its devices as its child is to
 // find them. False after saying why.
 bool PlanUnits(const FrontEndOptions& options, MidiBackend& midi, ConsoleStreams& streams,
                std::vector<Planned>* units) {
+  const bool textResults = !options.json;
   if (options.pairs.empty()) {
     const ProbeResult probed = ProbeUnits(midi);
     for (const ProbeAnswer& unit : probed.Units()) {
@@ -133,7 +135,7 @@ bool PlanUnits(const FrontEndOptions& options, MidiBackend& midi, ConsoleStreams
       units->push_back(planned);
     }
     if (units->empty()) {
-      PrintProbeResult(probed, streams.out);
+      if (textResults) PrintProbeResult(probed, streams.out);
       streams.err << "update --all: probing found no unit; nothing was sent.\n";
       return false;
     }
@@ -172,8 +174,9 @@ bool StartChildren(const FrontEndOptions& options, const std::string& backend,
                                      units[i].in, "--out", units[i].out, "--child-report"};
     if (options.writeTestPackage) args.push_back("--yes-write-test-package");
     if (options.logPath) {
+      units[i].progress.logPath = *options.logPath + "." + std::to_string(i + 1);
       args.push_back("--log");
-      args.push_back(*options.logPath + "." + std::to_string(i + 1));
+      args.push_back(units[i].progress.logPath);
     }
     std::string error;
     std::unique_ptr<ChildSession> child = ChildSession::Start(args, &error);
@@ -216,11 +219,14 @@ void PrintPlainLine(const UnitProgress& unit, size_t number, std::string& lastSh
   lastShown = shown;
 }
 
-// Shows the units' progress until every child has ended; an interrupt is passed on to every
-// child. True when one came.
+// Shows the units' progress until every child has ended (a line each, redrawn on a terminal;
+// plain lines otherwise, on stderr when stdout carries the JSON document; none when quiet); an
+// interrupt is passed on to every child. True when one came.
 bool FollowChildren(std::vector<std::unique_ptr<ChildSession>>& children,
                     std::vector<Planned>& units, ConsoleStreams& streams,
-                    const std::atomic<int>& interrupt) {
+                    const std::atomic<int>& interrupt, ProgressOutput progress) {
+  const bool live = streams.outIsTerminal && !progress.toErr && !progress.quiet;
+  std::ostream& lines = progress.toErr ? streams.err : streams.out;
   size_t drawn = 0;
   auto lastDraw = ProgressClock::now();
   std::vector<std::string> lastShown(units.size());
@@ -235,10 +241,9 @@ bool FollowChildren(std::vector<std::unique_ptr<ChildSession>>& children,
     for (size_t i = 0; i < units.size(); ++i) {
       TakeChildLines(*children[i], units[i].progress, now);
       allEnded = allEnded && units[i].progress.ended;
-      if (!streams.outIsTerminal)
-        PrintPlainLine(units[i].progress, i + 1, lastShown[i], streams.out);
+      if (!live && !progress.quiet) PrintPlainLine(units[i].progress, i + 1, lastShown[i], lines);
     }
-    if (streams.outIsTerminal && (allEnded || now - lastDraw >= kRedrawPeriod)) {
+    if (live && (allEnded || now - lastDraw >= kRedrawPeriod)) {
       Draw(units, std::max(streams.width, 20), &drawn, streams.out);
       lastDraw = now;
     }
@@ -249,19 +254,21 @@ bool FollowChildren(std::vector<std::unique_ptr<ChildSession>>& children,
   return interrupted;
 }
 
-// The summary table, and the exit code of the whole.
+// The summary table (unless stdout carries the JSON document), and the exit code of the whole.
 int Summarize(const std::vector<Planned>& units, bool interrupted,
-              const std::atomic<int>& interrupt, ConsoleStreams& streams) {
-  std::vector<UnitProgress> ended;
+              const std::atomic<int>& interrupt, const FrontEndOptions& options,
+              ConsoleStreams& streams, std::vector<UnitProgress>* ended) {
   std::string failed;
   for (size_t i = 0; i < units.size(); ++i) {
-    ended.push_back(units[i].progress);
+    ended->push_back(units[i].progress);
     if (units[i].progress.exitCode != kExitOk) {
       failed += (failed.empty() ? "" : ", ") + std::to_string(i + 1);
     }
   }
-  streams.out << '\n' << SummaryTable(ended);
-  streams.out.flush();
+  if (!options.json) {
+    streams.out << (options.talk == Talk::Quiet ? "" : "\n") << SummaryTable(*ended);
+    streams.out.flush();
+  }
   if (interrupted) {
     streams.err << "Interrupted: every session was aborted.\n";
     return kExitSignalBase + interrupt.load();
@@ -300,7 +307,7 @@ std::string UnitProgress::Line(size_t number) const {
   std::string text = "unit " + std::to_string(number) + "  IN " + Quoted(inName) + " OUT " +
                      Quoted(outName) + "  ";
   if (ended) return text + Result() + (message.empty() ? "" : ": " + message);
-  text += "[" + (step.empty() ? std::string("0/10") : step) + "] " + status;
+  text += StepLabel(step.empty() ? std::string("0/10") : step, status);
   if (StartsWith(status, "Data transmit")) {
     if (const auto bytesPerSecond = rate.BytesPerSecond())
       text += "  " + FormatRate(*bytesPerSecond);
@@ -342,16 +349,19 @@ std::string SummaryTable(const std::vector<UnitProgress>& units) {
 }
 
 int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
-                     ConsoleStreams& streams, const std::atomic<int>& interrupt) {
+                     ConsoleStreams& streams, const std::atomic<int>& interrupt,
+                     ProgressOutput progress, std::vector<UnitProgress>* ended) {
   std::string backend;
-  if (!CanRun(options, midi, inProcessUnit, streams.err, &backend)) return kExitUsage;
+  if (!CanRun(options, midi, inProcessUnit, progress.quiet, streams.err, &backend)) {
+    return kExitUsage;
+  }
   std::vector<Planned> units;
   if (!PlanUnits(options, midi, streams, &units)) return kExitUsage;
   std::vector<std::unique_ptr<ChildSession>> children;
   // The sessions already started when one cannot end as an interrupt ends them.
   if (!StartChildren(options, backend, units, streams.err, &children)) return kExitUsage;
-  const bool interrupted = FollowChildren(children, units, streams, interrupt);
-  return Summarize(units, interrupted, interrupt, streams);
+  const bool interrupted = FollowChildren(children, units, streams, interrupt, progress);
+  return Summarize(units, interrupted, interrupt, options, streams, ended);
 }
 
 }  // namespace kv5

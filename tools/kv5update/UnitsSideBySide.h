@@ -29,6 +29,7 @@ struct UnitProgress {
   bool ended = false;
   int exitCode = -1;
   std::string message;  // the session's last word: its error, or the completion
+  std::string logPath;  // the session's own support log, when there is one
   ProgressClock::time_point started{};
   ProgressClock::time_point endedAt{};
 
@@ -46,8 +47,10 @@ struct UnitProgress {
 std::string SummaryTable(const std::vector<UnitProgress>& units);
 
 // Runs update --all; the exit code: 0 when every unit was updated, 1 when any failed, 2 when
-// none could be started, 128 + the signal after an interrupt.
+// none could be started, 128 + the signal after an interrupt (the caller has made sure there is
+// a MIDI system). The units' endings go to *ended.
 int UpdateSideBySide(const FrontEndOptions& options, MidiBackend& midi, bool inProcessUnit,
-                     ConsoleStreams& streams, const std::atomic<int>& interrupt);
+                     ConsoleStreams& streams, const std::atomic<int>& interrupt,
+                     ProgressOutput progress, std::vector<UnitProgress>* ended);
 
 }  // namespace kv5

@@ -7,13 +7,13 @@
 namespace kv5 {
 
 AlsaMidiIn::~AlsaMidiIn() {
-  for (auto& [handle, device] : devices_) Release(*device);
+  for (const auto& device : devices_.TakeAll()) Release(static_cast<const Device&>(*device));
 }
 
 void AlsaMidiIn::Deliver(int port, snd_seq_addr_t source, const uint8_t* bytes, size_t count) {
   std::shared_ptr<Device> device;
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<std::mutex> hold(portsLock_);
     auto found = byPort_.find(port);
     if (found == byPort_.end()) return;
     device = found->second;
@@ -26,14 +26,7 @@ void AlsaMidiIn::Deliver(int port, snd_seq_addr_t source, const uint8_t* bytes, 
 }
 
 void AlsaMidiIn::MarkLoss() {
-  std::lock_guard<std::mutex> hold(lock_);
-  for (auto& [port, device] : byPort_) device->buffers->MarkLoss();
-}
-
-std::shared_ptr<AlsaMidiIn::Device> AlsaMidiIn::Find(MidiInHandle handle) {
-  std::lock_guard<std::mutex> hold(lock_);
-  auto found = devices_.find(handle);
-  return found == devices_.end() ? nullptr : found->second;
+  for (const auto& device : devices_.All()) device->buffers->MarkLoss();
 }
 
 void AlsaMidiIn::Release(const Device& device) {
@@ -41,11 +34,20 @@ void AlsaMidiIn::Release(const Device& device) {
   snd_seq_delete_simple_port(seq_, device.port);
 }
 
+void AlsaMidiIn::Closed(BufferedMidiIn::Device& closed) {
+  const auto& device = static_cast<const Device&>(closed);
+  {
+    std::lock_guard<std::mutex> hold(portsLock_);
+    byPort_.erase(device.port);
+  }
+  Release(device);
+}
+
 void AlsaMidiIn::Vanish(int client, int port) {
-  std::lock_guard<std::mutex> hold(lock_);
-  for (auto& [handle, device] : devices_) {
-    if (device->sourceClient == client && (port < 0 || device->sourcePort == port))
-      device->buffers->Vanish();
+  for (const auto& each : devices_.All()) {
+    const auto& device = static_cast<const Device&>(*each);
+    if (device.sourceClient == client && (port < 0 || device.sourcePort == port))
+      device.buffers->Vanish();
   }
 }
 
@@ -63,79 +65,30 @@ MidiResult AlsaMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc ca
   SeqPortInfo listed;
   if (!list_.Find(device, &listed)) return MMSYSERR_BADDEVICEID;
 
-  auto opened = std::make_shared<Device>();
+  MidiInHandle id = 0;
+  auto opened = NewDevice<Device>(callback, instance, &id);
   const MidiResult locked =
       LockSeqDevice(config_.lockSpace, seq_, listed, SeqDirection::Readable, &opened->lock);
   if (locked != MMSYSERR_NOERROR) return locked;
   opened->sourceClient = listed.client;
   opened->sourcePort = listed.port;
-  MidiInHandle id = 0;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    id = nextHandle_++;
-  }
   opened->port = CreatePrivatePort(seq_, "MIDI In " + std::to_string(id), OwnPortRole::Receives);
   if (opened->port < 0) return MMSYSERR_NOMEM;
-  opened->buffers = std::make_unique<SysexInputBuffers>(id, callback, instance);
+  devices_.Insert(id, opened);
   {
-    std::lock_guard<std::mutex> hold(lock_);
-    devices_[id] = opened;
+    std::lock_guard<std::mutex> hold(portsLock_);
     byPort_[opened->port] = opened;
   }
   if (snd_seq_connect_from(seq_, opened->port, opened->sourceClient, opened->sourcePort) < 0) {
+    devices_.Take(id);
     {
-      std::lock_guard<std::mutex> hold(lock_);
-      devices_.erase(id);
+      std::lock_guard<std::mutex> hold(portsLock_);
       byPort_.erase(opened->port);
     }
     snd_seq_delete_simple_port(seq_, opened->port);
     return MMSYSERR_ALLOCATED;
   }
   *handle = id;
-  return MMSYSERR_NOERROR;
-}
-
-MidiResult AlsaMidiIn::Reset(MidiInHandle handle) {
-  auto device = Find(handle);
-  return device ? device->buffers->Reset() : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::PrepareHeader(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->buffers->PrepareHeader(header) : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::AddBuffer(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->buffers->AddBuffer(header) : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::Start(MidiInHandle handle) {
-  auto device = Find(handle);
-  return device ? device->buffers->Start() : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::Stop(MidiInHandle handle) {
-  auto device = Find(handle);
-  return device ? device->buffers->Stop() : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::UnprepareHeader(MidiInHandle handle, MidiHeader* header) {
-  auto device = Find(handle);
-  return device ? device->buffers->UnprepareHeader(header) : MMSYSERR_INVALHANDLE;
-}
-
-MidiResult AlsaMidiIn::Close(MidiInHandle handle) {
-  auto device = Find(handle);
-  if (!device) return MMSYSERR_INVALHANDLE;
-  const MidiResult busy = device->buffers->CanClose();
-  if (busy != MMSYSERR_NOERROR) return busy;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    devices_.erase(handle);
-    byPort_.erase(device->port);
-  }
-  Release(*device);
   return MMSYSERR_NOERROR;
 }
 

@@ -11,12 +11,12 @@
 #include "platform/midi/MidiServices.h"
 #include "platform/midi/alsa/AlsaConfig.h"
 #include "platform/midi/alsa/AlsaDeviceList.h"
+#include "platform/midi/common/BufferedMidiIn.h"
 #include "platform/midi/common/DeviceLock.h"
-#include "platform/midi/common/SysexInputBuffers.h"
 
 namespace kv5 {
 
-class AlsaMidiIn : public MidiInServices {
+class AlsaMidiIn : public BufferedMidiIn {
  public:
   AlsaMidiIn(snd_seq_t* seq, int ownClient, const AlsaConfig& config)
       : seq_(seq), config_(config), list_(seq, SeqDirection::Readable, ownClient) {}
@@ -39,33 +39,24 @@ class AlsaMidiIn : public MidiInServices {
   MidiResult GetDevCaps(uint32_t device, MidiDeviceCaps* caps) override;
   MidiResult Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                   uintptr_t instance) override;
-  MidiResult Reset(MidiInHandle handle) override;
-  MidiResult PrepareHeader(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult AddBuffer(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult Start(MidiInHandle handle) override;
-  MidiResult Stop(MidiInHandle handle) override;
-  MidiResult UnprepareHeader(MidiInHandle handle, MidiHeader* header) override;
-  MidiResult Close(MidiInHandle handle) override;
 
  private:
-  struct Device {
+  struct Device : BufferedMidiIn::Device {
     std::unique_ptr<DeviceLock> lock;
     int port = -1;  // ours
     int sourceClient = 0;
     int sourcePort = 0;
-    std::unique_ptr<SysexInputBuffers> buffers;
   };
 
-  std::shared_ptr<Device> Find(MidiInHandle handle);
+  // Our port leaves the map, stops listening and is deleted.
+  void Closed(BufferedMidiIn::Device& device) override;
   void Release(const Device& device);
 
   snd_seq_t* const seq_;
   const AlsaConfig config_;
   SeqDeviceSnapshot list_;
-  std::mutex lock_;  // guards the maps
-  std::map<MidiInHandle, std::shared_ptr<Device>> devices_;
+  std::mutex portsLock_;  // guards byPort_
   std::map<int, std::shared_ptr<Device>> byPort_;
-  MidiInHandle nextHandle_ = 1;
 };
 
 }  // namespace kv5

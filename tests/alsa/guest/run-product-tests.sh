@@ -46,7 +46,7 @@ start_unit
 ./kv5update --backend alsa list | tee list.txt
 grep -q '^\* *[0-9]* *TELVOR Q9$' list.txt || fail "TELVOR Q9 is not preselected"
 
-printf 'SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >expected-before.txt
+printf 'component\tunit -> package\nSYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n' >expected-before.txt
 ./kv5update --backend alsa check >before.txt || fail "the first version check"
 cat before.txt
 cmp before.txt expected-before.txt || fail "the report before the update"
@@ -58,7 +58,7 @@ cmp before.txt expected-before.txt || fail "the report before the update"
 tail -n 3 update.txt
 tail -n 1 update.txt | grep -q '^Version update completed\.$' || fail "no completion line"
 
-printf 'SYSTEM:\t\t1.20 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >expected-after.txt
+printf 'component\tunit -> package\nSYSTEM:\t\t1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t1.01\n' >expected-after.txt
 ./kv5update --backend alsa check >after.txt || fail "the second version check"
 cat after.txt
 cmp after.txt expected-after.txt || fail "the report after the update"

@@ -112,8 +112,10 @@ update() {
   fi
 }
 
+# What check prints: a header, and the arrow with the package's stamp where the stamps differ.
 report() {
-  printf 'SYSTEM:\t\t%s\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t%s\n' "$1" "$2"
+  printf 'component\tunit -> package\nSYSTEM:\t\t%s\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t%s\n' \
+    "$1" "$2"
 }
 
 phase_card() {
@@ -126,7 +128,7 @@ phase_card() {
     { failed "the version check before the update"; cat check-before.txt; }
   update card
   "$KV5" --backend alsa check >check-after.txt 2>&1
-  report "1.20 -> 1.20" "1.01" | cmp -s - check-after.txt ||
+  report "1.20" "1.01" | cmp -s - check-after.txt ||
     { failed "the version check after the update"; cat check-after.txt; }
   stop_unit unit-card.log "update through the card"
 }

@@ -22,6 +22,7 @@ struct Parsed {
 // The MIDI systems the program offers here, and one it does not.
 #ifdef _WIN32
 const std::string kBackendList = "winmm|virtual";
+const std::string kBackendWords = "winmm or virtual";
 const std::string kNative = "winmm";
 constexpr BackendChoice kNativeChoice = BackendChoice::Default;
 const std::string kOtherNative = "winmm";
@@ -29,6 +30,7 @@ constexpr BackendChoice kOtherNativeChoice = BackendChoice::Default;
 const std::string kForeign = "jack";
 #else
 const std::string kBackendList = "alsa|jack|virtual";
+const std::string kBackendWords = "alsa, jack or virtual";
 const std::string kNative = "jack";
 constexpr BackendChoice kNativeChoice = BackendChoice::Jack;
 const std::string kOtherNative = "alsa";
@@ -203,20 +205,84 @@ TEST(CommandLine, HelpAndVersion) {
   Parsed parsed = Parse({"--help"});
   EXPECT_FALSE(parsed.outcome.run);
   EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
-  for (const char* needle : {"list", "check", "update", "--backend", kBackendList.c_str(),
-                             "Exit codes:", "  0    success", "  1    the session failed",
-                             "  2    nothing was sent", "  130  Ctrl-C", "--unit-fault"}) {
+  for (const char* needle :
+       {"list", "check", "update", "help", "Exit codes:", "  0    success",
+        "  1    the session failed", "  2    nothing was sent", "  3    no MIDI system",
+        "  100  check --exit-code", "  130  Ctrl-C", "--unit-fault"}) {
     EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle << "\n" << parsed.out;
   }
-  parsed = Parse({"update", "--help"});
+  // A command's help shows every option that applies to it, the program-wide ones too.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"update", "--help"}, std::vector<std::string>{"help", "update"}}) {
+    parsed = Parse(args);
+    EXPECT_FALSE(parsed.outcome.run);
+    EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
+    EXPECT_NE(parsed.out.find("Usage: kv5update update"), std::string::npos) << parsed.out;
+    for (const std::string& needle : std::vector<std::string>{
+             "--yes-write-test-package", "--in", "--backend " + kBackendList, "--log FILE",
+             "--json", "-v,--verbose", "-q,--quiet", "--unit-fault"}) {
+      EXPECT_NE(parsed.out.find(needle), std::string::npos) << needle << "\n" << parsed.out;
+    }
+  }
+  parsed = Parse({"help", "list"});
   EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
-  EXPECT_NE(parsed.out.find("--yes-write-test-package"), std::string::npos) << parsed.out;
-  EXPECT_NE(parsed.out.find("--in"), std::string::npos);
+  EXPECT_NE(parsed.out.find("--json"), std::string::npos) << parsed.out;
+  EXPECT_EQ(parsed.out.find("--in DEV"), std::string::npos) << parsed.out;
+  EXPECT_EQ(Parse({"help"}).out, Parse({"--help"}).out);
 
-  parsed = Parse({"--version"});
-  EXPECT_FALSE(parsed.outcome.run);
-  EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
-  EXPECT_EQ(parsed.out.rfind("kv5update 1.20", 0), 0u) << parsed.out;
+  for (const char* flag : {"--version", "-V"}) {
+    parsed = Parse({flag});
+    EXPECT_FALSE(parsed.outcome.run);
+    EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
+    EXPECT_EQ(parsed.out.rfind("kv5update 1.20", 0), 0u) << parsed.out;
+  }
+}
+
+// What the parser refuses is said in plain words, in the order typed, and never in the parser's
+// own terms.
+TEST(CommandLine, UsageErrorsInPlainWords) {
+  const std::string commands = "The commands are list, probe, check, update, verify and help.\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"list", "one", "two", "three"},
+       "unexpected arguments: one two three ('kv5update help list' shows what list takes).\n"},
+      {{"frobnicate"}, "'frobnicate' is not a command of kv5update. " + commands},
+      {{"frobnicate", "list"}, "'frobnicate' is not a command of kv5update. " + commands},
+      {{"help", "frobnicate"}, "'frobnicate' is not a command of kv5update. " + commands},
+      {{"list", "--backend"}, "--backend needs a value: " + kBackendList + ".\n"},
+      {{"list", "--backend", "3"}, "--backend: \"3\" is not " + kBackendWords + ".\n"},
+      {{"update", "--backend", "virtual", "--unit-firmware", "0"},
+       "--unit-flash: \"0\" is not factory, older or package.\n"},
+      {{"update", "--backend", "virtual", "--unit-rate", "fast"},
+       "--unit-rate: \"fast\" is not a whole number.\n"},
+      {{"list", "--in", "0"},
+       "list does not take --in ('kv5update help list' shows what list takes).\n"},
+      {{"list", "-v", "-q"}, "--verbose and --quiet do not go together.\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Parsed parsed = Parse(args);
+    EXPECT_EQ(parsed.outcome.exitCode, kExitUsage) << args[0];
+    EXPECT_EQ(parsed.err, message);
+    EXPECT_EQ(parsed.err.find("->"), std::string::npos) << parsed.err;
+  }
+  // --backend 3 was once taken as the enum's value.
+  EXPECT_FALSE(Parse({"list", "--backend", "3"}).outcome.run);
+}
+
+TEST(CommandLine, HowMuchIsSaidAndInWhatForm) {
+  Parsed parsed = Parse({"check", "--json", "-q"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_TRUE(parsed.options.json);
+  EXPECT_EQ(parsed.options.talk, Talk::Quiet);
+  EXPECT_FALSE(parsed.options.updateExitCode);
+  parsed = Parse({"--verbose", "check", "--exit-code"});
+  ASSERT_TRUE(parsed.outcome.run) << parsed.err;
+  EXPECT_EQ(parsed.options.talk, Talk::Verbose);
+  EXPECT_TRUE(parsed.options.updateExitCode);
+  EXPECT_EQ(Parse({"list"}).options.talk, Talk::Normal);
+  // The log's header shows the command line as typed.
+  parsed = Parse({"list", "--log", "a b.log"});
+  EXPECT_EQ(parsed.options.commandLine,
+            (std::vector<std::string>{"kv5update", "list", "--log", "a b.log"}));
 }
 
 }  // namespace

@@ -102,16 +102,42 @@ TEST(ProgressLine, PlainModePrintsOneLinePerPhaseWithoutCarriageReturns) {
   line.Refresh(ProgressClock::now(), true);
   line.Break();
   EXPECT_EQ(out.str(),
-            "[0/10] Erasing Flash memory.\n"
-            "[1/10] Erasing Flash memory.\n"
-            "[2/10] Erasing Flash memory.\n"
-            "[3/10] Data transmit  0 / 12288 \n"
-            "[3/10] 12288 bytes written in 1.5 s (8.0 KiB/s)\n"
-            "[4/10] skipped, nothing to send\n"
-            "[5/10] skipped, nothing to send\n"
-            "[6/10] skipped, nothing to send\n"
-            "[10/10] Data transmit  0 / 4096 \n"
-            "[10/10] 4096 bytes written in 1.0 s (4.0 KiB/s)\n");
+            // Nothing is erased before step 1: the unit is asked into its update mode.
+            "[0/10] Entering the firmware update mode\n"
+            "[1/10] SYSTEM info block: Erasing Flash memory.\n"
+            "[2/10] PRESET: Erasing Flash memory.\n"
+            "[3/10] PRESET: Data transmit  0 / 12288 \n"
+            "[3/10] PRESET: 12288 bytes written in 1.5 s (8.0 KiB/s)\n"
+            "[4/10] BOOT unchanged, skipped\n"
+            "[5/10] BOOT unchanged, skipped\n"
+            "[6/10] SYSTEM unchanged, skipped\n"
+            "[10/10] SYSTEM info block: Data transmit  0 / 4096 \n"
+            "[10/10] SYSTEM info block: 4096 bytes written in 1.0 s (4.0 KiB/s)\n");
+}
+
+TEST(ProgressLine, PlainModeSaysWhereALongPhaseStandsEveryTenSeconds) {
+  std::ostringstream out;
+  ProgressLine line(out, false);
+  const auto t0 = ProgressClock::time_point{} + seconds(50);
+  line.SetStep("7/10", t0);
+  line.SetRange(0, 1064224, t0);
+  line.SetStatus(DataTransmitText(0, 1064224), t0);
+  line.SetPosition(4096, t0 + seconds(1));
+  line.SetStatus(DataTransmitText(4096, 1064224), t0 + seconds(1));
+  line.Refresh(t0 + milliseconds(9900));  // not yet ten seconds
+  line.SetPosition(32768, t0 + seconds(10));
+  line.SetStatus(DataTransmitText(32768, 1064224), t0 + seconds(10));
+  line.Refresh(t0 + milliseconds(10100));
+  line.Refresh(t0 + seconds(15));  // five seconds after the last line: nothing
+  // A phase without a position, an erase the unit takes long over, says how long it has waited.
+  line.SetStep("8/10", t0 + seconds(16));
+  line.SetStatus(LoadString(IDS_ERASING), t0 + seconds(16));
+  line.Refresh(t0 + seconds(27));
+  EXPECT_EQ(out.str(),
+            "[7/10] SYSTEM: Data transmit  0 / 1064224 \n"
+            "[7/10] SYSTEM: Data transmit  32768 / 1064224   3.1 KiB/s  5:31 left\n"
+            "[8/10] SUBMCU: Erasing Flash memory.\n"
+            "[8/10] SUBMCU: Erasing Flash memory. (11 s so far)\n");
 }
 
 TEST(ProgressLine, LiveModeRewritesOneLinePerStep) {
@@ -134,12 +160,12 @@ TEST(ProgressLine, LiveModeRewritesOneLinePerStep) {
 
   const std::string text = out.str();
   EXPECT_EQ(text.find("4096 / 40960"), std::string::npos);
-  EXPECT_NE(text.find("\r[3/10] Data transmit  0 / 40960  [....................] 0%"),
+  EXPECT_NE(text.find("\r[3/10] PRESET: Data transmit  0 / 40960  [....................] 0%"),
             std::string::npos)
       << text;
   // The time left is the whole update's: this image's 20480 bytes and the 1396000 of the write
   // steps 5, 7, 9 and 10 at 20 KiB/s.
-  EXPECT_NE(text.find("\r[3/10] Data transmit  20480 / 40960  [##########..........] 50%  "
+  EXPECT_NE(text.find("\r[3/10] PRESET: Data transmit  20480 / 40960  [##########..........] 50%  "
                       "20.0 KiB/s  1:09 left"),
             std::string::npos)
       << text;
@@ -163,9 +189,9 @@ TEST(ProgressLine, LiveLineNeverWrapsAndBlanksLeftovers) {
   // Each drawing is at most width - 1 columns; the shorter one blanks out the longer one's tail.
   EXPECT_EQ(text.find('\r', 1), second);
   EXPECT_EQ(second - 1, 49u);
-  EXPECT_NE(text.find("[7/10] short "), std::string::npos);
-  EXPECT_NE(text.find("[7/10] short  [....................] 0%" + std::string(10, ' ') +
-                      "\r[7/10] short"),
+  EXPECT_NE(text.find("[7/10] SYSTEM: short "), std::string::npos);
+  EXPECT_NE(text.find("[7/10] SYSTEM: short  [....................] 0%" + std::string(2, ' ') +
+                      "\r[7/10] SYSTEM: short"),
             std::string::npos)
       << text;
 }

@@ -18,7 +18,8 @@ void InterruptDuringUpdate(int signalNumber) {
                            {"update", "--backend", "virtual", "--unit-fault", "delay:write:*:100"},
                            test::CapturedRun());
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(child.WaitForOutput("[3/10] Data transmit  0 / 110592 \n", std::chrono::seconds(30)))
+  ASSERT_TRUE(
+      child.WaitForOutput("[3/10] PRESET: Data transmit  0 / 110592 \n", std::chrono::seconds(30)))
       << child.Out() << child.Err();
   child.Signal(signalNumber);
   const std::optional<int> code = child.Wait(std::chrono::seconds(20));
@@ -42,6 +43,7 @@ TEST(Kv5UpdateProcess, ExitCodesOfWholeRuns) {
   test::ChildProcess check(KV5UPDATE_PATH, {"check", "--backend", "virtual"}, test::CapturedRun());
   EXPECT_EQ(check.Wait(std::chrono::seconds(60)), 0);
   EXPECT_EQ(check.Out(),
+            "component\tunit -> package\n"
             "SYSTEM:\t\t1.10 -> 1.20\nPRESET:\t\t1.00\nBOOT:\t\t1.00\nSUBMCU:\t\t*.** -> 1.01\n");
 
   test::ChildProcess usage(KV5UPDATE_PATH, {"check", "--backend", "virtual", "--in", "4"},

@@ -5,6 +5,8 @@
 #include "protocol/ProtocolMessages.h"
 #include "protocol/SysexEncoding.h"
 #include "session/StringTable.h"
+#include "tools/kv5update/Json.h"
+#include "tools/kv5update/LogHeader.h"
 #include "tools/kv5update/MessageText.h"
 #include "tools/kv5update/NextSteps.h"
 #include "tools/kv5update/UnitsSideBySide.h"
@@ -55,6 +57,13 @@ TEST(MessageText, EveryRequestAndAnswerInWords) {
 
   EXPECT_EQ(Received({0xF0, 0x7D, 0x00, 0x4D, 0x00, 0x00, 0xF7}), "result code 0 (accepted)");
   EXPECT_EQ(Received({0xF0, 0x7D, 0x00, 0x4D, 0x00, 0x05, 0xF7}), "result code 5 (error)");
+  EXPECT_EQ(Received({0xF0, 0x7D, 0x00, 0x4D, 0x00, 0x0B, 0xF7}),
+            "result code 11 (not in its firmware update mode)");
+  // The virtual unit's own codes are read only when it is the unit on the other end.
+  const std::vector<uint8_t> checksum = {0xF0, 0x7D, 0x00, 0x4D, 0x00, 0x12, 0xF7};
+  EXPECT_EQ(Received(checksum), "result code 18 (error)");
+  EXPECT_EQ(DescribeMessage(checksum.data(), 7, Direction::Received, true),
+            "result code 18 (error: checksum mismatch)");
   EXPECT_EQ(Received({0xF0, 0x7E, 0x00, 0x06, 0x02, 0x7D, 0x4D, 0x00, 0x12, 0x00, 0x01, 0x02, 0x00,
                       0x00, 0xF7}),
             "identity reply, device code 4D 00 12 00");
@@ -69,6 +78,21 @@ TEST(MessageText, EveryRequestAndAnswerInWords) {
   EXPECT_EQ(Received(reply), "read reply 4 bytes \"1.20\"");
   reply[16] ^= 0x01;
   EXPECT_EQ(Received(reply), "read reply 4 bytes \"1.20\" (checksum mismatch)");
+}
+
+TEST(Json, StringsAreEscapedAndMembersKeepTheirOrder) {
+  EXPECT_EQ(json::String("Q9 \"A\"\\\n\x01"), "\"Q9 \\\"A\\\"\\\\\\n\\u0001\"");
+  EXPECT_EQ(json::Object()
+                .Add("b", json::Number(int64_t{2}))
+                .Add("a", json::Array({json::Bool(true), json::Null()}))
+                .Text(),
+            "{\"b\":2,\"a\":[true,null]}");
+}
+
+TEST(LogHeader, TheCommandLineReadsAsItWasTyped) {
+  EXPECT_EQ(QuotedCommandLine({"C:\\Q9\\kv5update.exe", "update", "--in", "Q9 A", "--log", "",
+                               "--pair", "say \"$1\""}),
+            "C:\\Q9\\kv5update.exe update --in \"Q9 A\" --log \"\" --pair \"say \\\"\\$1\\\"\"");
 }
 
 TEST(NextSteps, EveryFailureHasALineForItsKindOfSession) {
@@ -119,7 +143,8 @@ TEST(UpdateSideBySide, ReportLinesBecomeAUnitLineAndTheSummary) {
   unit.TakeReport("@status " + DataTransmitText(40960, 110592), t0);
   unit.TakeReport("@pos 40960", t0 + std::chrono::seconds(1));
   EXPECT_EQ(unit.Line(1),
-            "unit 1  IN \"Q9 A\" OUT \"Q9 A\"  [3/10] Data transmit  40960 / 110592   40.0 KiB/s");
+            "unit 1  IN \"Q9 A\" OUT \"Q9 A\"  [3/10] PRESET: Data transmit  40960 / 110592   "
+            "40.0 KiB/s");
   unit.TakeError("Warning: this build carries the synthetic test package; ...");
   unit.TakeError(LoadString(IDS_TRANSFER_ERROR));
   unit.TakeError("What to do: run the update again.");

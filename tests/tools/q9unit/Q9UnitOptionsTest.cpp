@@ -109,8 +109,23 @@ TEST(Q9UnitOptions, RefusesWhatDoesNotParse) {
     Q9UnitOptions options;
     EXPECT_EQ(Parse(args, &options), kQ9ExitUsage) << args[0] << " " << args.back();
   }
-  Q9UnitOptions help;
-  EXPECT_EQ(Parse({"--help"}, &help), kQ9ExitOk);
+}
+
+TEST(Q9UnitOptions, VersionAndHelpNameTheProgram) {
+  Q9UnitOptions options;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(Parse({"--version"}, &options), kQ9ExitOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout().rfind("q9-unit 1.20", 0), 0u);
+
+  // Started by its path in the build tree, the help still names the program alone.
+  std::string program = "/build/release/tools/q9unit/q9-unit";
+  std::string flag = "--help";
+  char* argv[] = {program.data(), flag.data()};
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(ParseQ9UnitOptions(2, argv, &options), kQ9ExitOk);
+  const std::string help = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(help.find("Usage: q9-unit [OPTIONS]"), std::string::npos) << help;
+  EXPECT_EQ(help.find("/build/"), std::string::npos) << help;
 }
 
 }  // namespace
