@@ -73,11 +73,11 @@ TEST(BrowserThreads, AThreadWokenInATurnRunsBeforeTheTurnEnds) {
 TEST(BrowserThreads, APromiseSettledLaterWakesItsWaiterWithTheValue) {
   kv5::BrowserPromise promise;
   SettleLater(promise.Ticket(), 42);
+  // The value comes only from the browser's timer, so having it means the wait lasted until then
+  // (a bound on the elapsed time would flake: Node's timers count from the loop's cached clock).
   int value = 0;
-  const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(promise.Wait(5000, &value));
   EXPECT_EQ(value, 42);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 25ms);
 
   kv5::BrowserPromise unsettled;
   EXPECT_FALSE(unsettled.Wait(50, &value));
