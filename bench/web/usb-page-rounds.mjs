@@ -97,6 +97,14 @@ for (const size of sizes) {
         await page.selectPorts(kCardPort, kCardPort);
         result = await update(page, limitMs);
       } finally {
+        // The cards' byte counters and the sequencer clients' pools, the unit's among them.
+        for (const file of ['/proc/asound/card0/midi0', '/proc/asound/card1/midi0', '/proc/asound/seq/clients']) {
+          try {
+            console.log(`== ${file}\n` + readFileSync(file, 'utf8'));
+          } catch (error) {
+            console.log(`${file}: ${error}`);
+          }
+        }
         const flash = await unit.stop();
         if (result) result.flash = flash;
       }
