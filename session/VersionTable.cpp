@@ -1,5 +1,7 @@
 #include "session/VersionTable.h"
 
+#include <iterator>
+
 namespace kv5 {
 namespace {
 
@@ -21,12 +23,14 @@ void AppendLine(std::string& text, const char* label, const std::string& unit,
 
 std::string VersionReport(const VersionTable& table) {
   const auto& slot = table.slots;
-  // The SYSTEM line always shows both stamps.
+  // The SYSTEM line (the first) always shows both stamps.
+  const VersionComponent& system = kVersionComponents[0];
   std::string text =
-      "SYSTEM:\t\t" + slot[VersionTable::UnitSystem] + " -> " + slot[VersionTable::ImageSystem];
-  AppendLine(text, "PRESET", slot[VersionTable::UnitPreset], slot[VersionTable::ImagePreset]);
-  AppendLine(text, "BOOT", slot[VersionTable::UnitBoot], slot[VersionTable::ImageBoot]);
-  AppendLine(text, "SUBMCU", slot[VersionTable::UnitSubmcu], slot[VersionTable::ImageSubmcu]);
+      std::string(system.name) + ":\t\t" + slot[system.unit] + " -> " + slot[system.image];
+  for (size_t i = 1; i < std::size(kVersionComponents); ++i) {
+    const VersionComponent& each = kVersionComponents[i];
+    AppendLine(text, each.name, slot[each.unit], slot[each.image]);
+  }
   return text;
 }
 

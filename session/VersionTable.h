@@ -20,6 +20,19 @@ struct VersionTable {
   std::array<std::string, 8> slots;
 };
 
+// The components in the report's order, with the slots of their two stamps.
+struct VersionComponent {
+  const char* name;
+  VersionTable::Slot unit;
+  VersionTable::Slot image;
+};
+inline constexpr VersionComponent kVersionComponents[] = {
+    {"SYSTEM", VersionTable::UnitSystem, VersionTable::ImageSystem},
+    {"PRESET", VersionTable::UnitPreset, VersionTable::ImagePreset},
+    {"BOOT", VersionTable::UnitBoot, VersionTable::ImageBoot},
+    {"SUBMCU", VersionTable::UnitSubmcu, VersionTable::ImageSubmcu},
+};
+
 inline constexpr const char* kVersionReportCaption = "Version Information";
 
 // The report box's text: the SYSTEM line always with both stamps and the arrow; the other lines

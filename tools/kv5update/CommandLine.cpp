@@ -181,10 +181,9 @@ void AddCommands(CLI::App& app, FrontEndOptions& options, Given& given) {
 }
 
 Command CommandOf(const std::string& word) {
-  if (word == "update") return Command::Update;
-  if (word == "check") return Command::Check;
-  if (word == "verify") return Command::Verify;
-  if (word == "probe") return Command::Probe;
+  for (const auto& [command, named] : kCommandWords) {
+    if (word == named) return command;
+  }
   return Command::List;
 }
 

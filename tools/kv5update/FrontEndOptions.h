@@ -15,6 +15,12 @@ namespace kv5 {
 
 enum class Command { List, Probe, Check, Update, Verify };
 
+// The word that names each command on the command line.
+inline constexpr std::pair<Command, const char*> kCommandWords[] = {
+    {Command::List, "list"},     {Command::Probe, "probe"},   {Command::Check, "check"},
+    {Command::Update, "update"}, {Command::Verify, "verify"},
+};
+
 // How much the run says besides its results and errors.
 enum class Talk {
   Normal,

@@ -8,31 +8,9 @@
 namespace kv5 {
 namespace {
 
-struct Component {
-  const char* name;
-  VersionTable::Slot unit;
-  VersionTable::Slot package;
-};
-// In the order of the window's report.
-constexpr Component kComponents[] = {
-    {"SYSTEM", VersionTable::UnitSystem, VersionTable::ImageSystem},
-    {"PRESET", VersionTable::UnitPreset, VersionTable::ImagePreset},
-    {"BOOT", VersionTable::UnitBoot, VersionTable::ImageBoot},
-    {"SUBMCU", VersionTable::UnitSubmcu, VersionTable::ImageSubmcu},
-};
-
 const char* CommandWord(Command command) {
-  switch (command) {
-    case Command::List:
-      return "list";
-    case Command::Probe:
-      return "probe";
-    case Command::Check:
-      return "check";
-    case Command::Update:
-      return "update";
-    case Command::Verify:
-      return "verify";
+  for (const auto& [listed, word] : kCommandWords) {
+    if (listed == command) return word;
   }
   return "";
 }
@@ -86,9 +64,9 @@ std::string ProbeDocument(const ProbeResult& probe) {
 
 std::string ComponentsDocument(const VersionTable& table) {
   std::vector<std::string> components;
-  for (const Component& each : kComponents) {
+  for (const VersionComponent& each : kVersionComponents) {
     const std::string& unit = table.slots[each.unit];
-    const std::string& package = table.slots[each.package];
+    const std::string& package = table.slots[each.image];
     components.push_back(json::Object()
                              .Add("name", json::String(each.name))
                              .Add("unit", OrNull(unit))
@@ -141,9 +119,9 @@ std::string UnitsDocument(const std::vector<UnitProgress>& units) {
 
 std::string VersionTableText(const VersionTable& table) {
   std::string text = "component\tunit -> package\n";
-  for (const Component& each : kComponents) {
+  for (const VersionComponent& each : kVersionComponents) {
     const std::string& unit = table.slots[each.unit];
-    const std::string& package = table.slots[each.package];
+    const std::string& package = table.slots[each.image];
     text += std::string(each.name) + ":\t\t" + (unit.empty() ? "(not read)" : unit);
     if (unit != package) text += " -> " + package;
     text += '\n';
@@ -152,8 +130,8 @@ std::string VersionTableText(const VersionTable& table) {
 }
 
 bool UpdateAvailable(const VersionTable& table) {
-  for (const Component& each : kComponents) {
-    if (table.slots[each.unit] != table.slots[each.package]) return true;
+  for (const VersionComponent& each : kVersionComponents) {
+    if (table.slots[each.unit] != table.slots[each.image]) return true;
   }
   return false;
 }
