@@ -240,6 +240,29 @@ TEST_F(OwnersOverJack, LogShowsEveryMessageTheRetriesAndTheOutcome) {
   EXPECT_TRUE(Has(log, " ... (4700 bytes) ... ")) << log.substr(0, 2000);
 }
 
+// A unit that refuses to write a cell twice loses the answer to one write: the chunk is read
+// back instead of failing the update, and update --verify reads the whole flash back over the
+// same ports.
+TEST_F(OwnersOverJack, ALostWriteAnswerIsReadBackAndTheUpdateVerified) {
+  StartUnit("TELVOR Q9", {"--fault", "drop:write:3"});
+  FrontEndOptions options;
+  options.command = Command::Update;
+  options.writeTestPackage = true;
+  options.verify = true;
+  options.logPath = logPath_;
+  const Result update = RunInProcess(options);
+  EXPECT_EQ(update.code, 0) << update.err;
+  EXPECT_TRUE(Has(update.out, "SYSTEM: verified")) << update.out;
+  const std::string report = StopUnit("TELVOR Q9");
+  EXPECT_TRUE(Has(report, "flash verification: OK")) << report;
+  EXPECT_TRUE(Has(report, "code 22")) << report;  // the resend was refused, not written again
+  // The update itself read a whole chunk back (its only other read is the BOOT stamp's).
+  const std::string log = ReadFile(logPath_);
+  const std::string updating = log.substr(0, log.find("outcome: completed"));
+  EXPECT_TRUE(std::regex_search(updating, std::regex("-> read 0x[0-9A-F]{6} len 4096 ")))
+      << updating.substr(0, 3000);
+}
+
 TEST_F(OwnersOverJack, CtrlCLeavesAReadableLog) {
   StartUnit("TELVOR Q9");
   test::ChildProcess run(
