@@ -17,6 +17,13 @@ void JackMidiIn::CheckDevices() {
   }
 }
 
+void JackMidiIn::Closed(BufferedMidiIn::Device& closed) {
+  auto& device = static_cast<Device&>(closed);
+  device.stream.reset();
+  device.port.reset();
+  device.lock.reset();
+}
+
 MidiResult JackMidiIn::Open(MidiInHandle* handle, uint32_t device, MidiInProc callback,
                             uintptr_t instance) {
   if (handle == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;

@@ -43,6 +43,10 @@ class JackMidiIn : public BufferedMidiIn {
     std::unique_ptr<JackInputStream> stream;
   };
 
+  // The stream stops, then the port and the lock go at once, not with the last holder of the
+  // device: the observer's check may hold it a moment longer.
+  void Closed(BufferedMidiIn::Device& device) override;
+
   JackLink& link_;
   JackDeviceSnapshot list_;
 };

@@ -69,6 +69,10 @@ MidiResult JackMidiOut::Close(MidiOutHandle handle) {
   // A send may still be between queueing and returning; let it finish first.
   std::lock_guard<std::mutex> sending(closing->sending);
   closing->stream.reset();  // gives back what is still queued, done
+  // The port and the lock go now, not with the last holder of the device: the observer's check
+  // may hold it a moment longer, and the port would still be listed after Close returned.
+  closing->port.reset();
+  closing->lock.reset();
   return MMSYSERR_NOERROR;
 }
 
